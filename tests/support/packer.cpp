@@ -1,0 +1,3 @@
+#include "support/packer.h"
+
+// (to be built)

@@ -1,0 +1,40 @@
+// A test-only packer: writes packed FB and driver files in the format the
+// reader takes, scrambled with the same key table.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runctl.h"
+
+namespace varnel::testing {
+
+struct PackMember {
+  int number = 0;               // 1 to 5, or 7 to 66 (extended files only)
+  std::vector<uint8_t> data;    // the member's plain bytes
+  bool scrambled = true;        // stored through the key table by file position
+  uint16_t date = 0;            // DOS date and time in the directory entry
+  uint16_t time = 0;
+  std::optional<uint32_t> sizeField;  // stored size instead of data.size()
+                                      // (absent markers, lies)
+};
+
+struct PackSpec {
+  uint8_t version = 32;           // 32 or more: extended
+  uint8_t kind = 0;               // kind byte of an extended file
+  uint16_t magic = 0x4173;
+  std::optional<DriverInfo> info;  // extended block's driver information
+  std::vector<PackMember> members;
+  bool badCrc = false;            // store a CRC that does not check
+};
+
+std::vector<uint8_t> BuildPackFile(const PackSpec& spec);
+void WritePackFile(const std::string& path, const PackSpec& spec);
+
+// A DriverInfo with the description blank-padded to 31 characters.
+DriverInfo MakeDriverInfo(const std::string& description, int16_t execType,
+                          std::vector<uint16_t> allowedTypes);
+
+}  // namespace varnel::testing

@@ -1,0 +1,4 @@
+// The driver data query VarnelGetDriverData.
+#include "varnel.h"
+
+// (to be built)

@@ -1,0 +1,4 @@
+// File and path helpers.
+#include "files.h"
+
+// (to be built)

@@ -1,0 +1,33 @@
+// File and path helpers every stage uses to open files and form paths.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+namespace varnel {
+
+// The longest path any stage opens; a longer one counts as a file that cannot
+// be opened.
+constexpr size_t kMaxPath = 255;
+
+// Opens a stream with varnel's share rule (readers let others read and
+// write, writers deny other writers).  nullptr when it cannot be opened or
+// the path is longer than kMaxPath.
+platform::Stream* OpenShared(const char* path, const char* mode);
+// 1 when path can be opened for reading, else 0.
+int FileExists(const char* path);
+// Moves an existing file to its backup name (last character replaced by '~',
+// a trailing '.' dropped first).  1 when the file existed and was put aside.
+int BackupExistingFile(const char* path);
+// Copies at most n characters of source (nullptr = "") into destination,
+// NUL-filling the rest of the n bytes, and stores a NUL at destination[n].
+void CopyBounded(char* destination, const char* source, size_t n);
+// Rewrites path (a buffer of at least 256 bytes) in place when it begins with
+// a numbered alias prefix; 0 when the selected alias reads "NULL".
+int MapPathAlias(char* path);
+// path with every "XXX" replaced by the site code; the result lives until
+// the next call.
+char* SubstituteXxx(const char* path);
+
+}  // namespace varnel

@@ -1,0 +1,436 @@
+#include "format.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace varnel {
+namespace {
+
+struct Spec {
+  bool left = false, plus = false, space = false, alt = false, zero = false;
+  int width = -1;
+  int precision = -1;
+  int bits = 32;  // width of an integer argument
+};
+
+void Pad(std::string& out, char c, int n) {
+  if (n > 0) out.append(static_cast<size_t>(n), c);
+}
+
+// Lays out a converted field: sign or prefix, zero or blank padding, body.
+void Emit(std::string& out, const Spec& s, const std::string& prefix, const std::string& body,
+          bool zeroPadAllowed) {
+  int len = static_cast<int>(prefix.size() + body.size());
+  int fill = s.width > len ? s.width - len : 0;
+  if (s.left) {
+    out += prefix;
+    out += body;
+    Pad(out, ' ', fill);
+  } else if (s.zero && zeroPadAllowed) {
+    out += prefix;
+    Pad(out, '0', fill);
+    out += body;
+  } else {
+    Pad(out, ' ', fill);
+    out += prefix;
+    out += body;
+  }
+}
+
+void EmitInteger(std::string& out, const Spec& s, char conv, bool negative, uint64_t magnitude) {
+  unsigned base = (conv == 'o') ? 8 : (conv == 'x' || conv == 'X') ? 16 : 10;
+  const char* digits = (conv == 'X') ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string body;
+  for (uint64_t v = magnitude; v != 0; v /= base) body.insert(body.begin(), digits[v % base]);
+  int precision = s.precision < 0 ? 1 : s.precision;
+  while (static_cast<int>(body.size()) < precision) body.insert(body.begin(), '0');
+  std::string prefix;
+  if (conv == 'd' || conv == 'i') {
+    if (negative) prefix = "-";
+    else if (s.plus) prefix = "+";
+    else if (s.space) prefix = " ";
+  } else if (s.alt) {
+    if (base == 16 && magnitude != 0) prefix = (conv == 'X') ? "0X" : "0x";
+    if (base == 8 && (body.empty() || body[0] != '0')) body.insert(body.begin(), '0');
+  }
+  Emit(out, s, prefix, body, s.precision < 0);
+}
+
+// The exact decimal expansion of a finite, non-negative double, as digits
+// with the position of the decimal point.
+struct Decimal {
+  std::vector<uint8_t> digits;  // most significant first
+  size_t intDigits = 0;         // digits before the point
+};
+
+Decimal ExactDecimal(double value) {
+  int exponent = 0;
+  double fraction = std::frexp(value, &exponent);  // value = fraction * 2^exponent
+  uint64_t mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+  exponent -= 53;
+  Decimal d;
+  if (mantissa == 0) {
+    d.digits = {0};
+    d.intDigits = 1;
+    return d;
+  }
+  for (uint64_t m = mantissa; m != 0; m /= 10) d.digits.insert(d.digits.begin(), m % 10);
+  d.intDigits = d.digits.size();
+  for (; exponent > 0; --exponent) {  // double it
+    unsigned carry = 0;
+    for (size_t i = d.digits.size(); i-- > 0;) {
+      unsigned v = d.digits[i] * 2u + carry;
+      d.digits[i] = static_cast<uint8_t>(v % 10);
+      carry = v / 10;
+    }
+    if (carry) {
+      d.digits.insert(d.digits.begin(), static_cast<uint8_t>(carry));
+      ++d.intDigits;
+    }
+  }
+  for (; exponent < 0; ++exponent) {  // halve it; each halving is exact
+    unsigned carry = 0;
+    for (size_t i = 0; i < d.digits.size(); ++i) {
+      unsigned v = carry * 10u + d.digits[i];
+      d.digits[i] = static_cast<uint8_t>(v / 2);
+      carry = v % 2;
+    }
+    if (carry) d.digits.push_back(5);
+  }
+  return d;
+}
+
+void EmitFixed(std::string& out, const Spec& s, double value) {
+  int precision = s.precision < 0 ? 6 : s.precision;
+  bool negative = std::signbit(value);
+  std::string prefix = negative ? "-" : s.plus ? "+" : s.space ? " " : "";
+  if (std::isnan(value) || std::isinf(value)) {
+    Emit(out, s, prefix, std::isnan(value) ? "nan" : "inf", false);
+    return;
+  }
+  Decimal d = ExactDecimal(std::fabs(value));
+  // Keep intDigits + precision digits; the first dropped digit decides, and a
+  // dropped 5 or more rounds the magnitude up (half away from zero).
+  size_t keep = d.intDigits + static_cast<size_t>(precision);
+  std::vector<uint8_t> kept(d.digits.begin(),
+                            d.digits.begin() + static_cast<std::ptrdiff_t>(std::min(keep, d.digits.size())));
+  kept.resize(keep, 0);
+  size_t intDigits = d.intDigits;
+  if (keep < d.digits.size() && d.digits[keep] >= 5) {
+    size_t i = kept.size();
+    for (;;) {
+      if (i == 0) {
+        kept.insert(kept.begin(), 1);
+        ++intDigits;
+        break;
+      }
+      --i;
+      if (kept[i] == 9) {
+        kept[i] = 0;
+      } else {
+        ++kept[i];
+        break;
+      }
+    }
+  }
+  std::string body;
+  size_t lead = 0;  // drop leading zeros of the integer part, keep one
+  while (lead + 1 < intDigits && kept[lead] == 0) ++lead;
+  for (size_t i = lead; i < intDigits; ++i) body += static_cast<char>('0' + kept[i]);
+  if (precision > 0 || s.alt) body += '.';
+  for (size_t i = intDigits; i < kept.size(); ++i) body += static_cast<char>('0' + kept[i]);
+  Emit(out, s, prefix, body, true);
+}
+
+int ReadNumber(const char*& p) {
+  int n = 0;
+  while (*p >= '0' && *p <= '9') {
+    if (n < 100000) n = n * 10 + (*p - '0');
+    ++p;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::string VFormat(const char* format, va_list args) {
+  std::string out;
+  if (format == nullptr) return out;
+  va_list ap;
+  va_copy(ap, args);
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') {
+      out += *p;
+      continue;
+    }
+    const char* start = p++;
+    Spec s;
+    for (;; ++p) {
+      if (*p == '-') s.left = true;
+      else if (*p == '+') s.plus = true;
+      else if (*p == ' ') s.space = true;
+      else if (*p == '#') s.alt = true;
+      else if (*p == '0') s.zero = true;
+      else break;
+    }
+    if (*p == '*') {
+      int w = va_arg(ap, int);
+      if (w < 0) {
+        s.left = true;
+        w = -w;
+      }
+      s.width = w;
+      ++p;
+    } else if (*p >= '0' && *p <= '9') {
+      s.width = ReadNumber(p);
+    }
+    if (*p == '.') {
+      ++p;
+      if (*p == '*') {
+        int pr = va_arg(ap, int);
+        s.precision = pr < 0 ? -1 : pr;
+        ++p;
+      } else {
+        s.precision = ReadNumber(p);
+      }
+    }
+    if (p[0] == 'h' && p[1] == 'h') {
+      s.bits = 8;
+      p += 2;
+    } else if (p[0] == 'l' && p[1] == 'l') {
+      s.bits = 64;
+      p += 2;
+    } else if (*p == 'h') {
+      s.bits = 16;
+      ++p;
+    } else if (*p == 'l' || *p == 'L') {
+      s.bits = 32;
+      ++p;
+    } else if (*p == 'j' || *p == 'z') {
+      s.bits = 64;
+      ++p;
+    }
+    char conv = *p;
+    switch (conv) {
+      case 'd':
+      case 'i': {
+        int64_t v = s.bits == 64 ? va_arg(ap, int64_t) : va_arg(ap, int);
+        if (s.bits == 16) v = static_cast<int16_t>(v);
+        if (s.bits == 8) v = static_cast<int8_t>(v);
+        uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+        EmitInteger(out, s, conv, v < 0, mag);
+        break;
+      }
+      case 'u':
+      case 'o':
+      case 'x':
+      case 'X': {
+        uint64_t v = s.bits == 64 ? va_arg(ap, uint64_t) : va_arg(ap, unsigned int);
+        if (s.bits == 16) v = static_cast<uint16_t>(v);
+        if (s.bits == 8) v = static_cast<uint8_t>(v);
+        EmitInteger(out, s, conv, false, v);
+        break;
+      }
+      case 'c': {
+        std::string body(1, static_cast<char>(va_arg(ap, int)));
+        Emit(out, s, "", body, false);
+        break;
+      }
+      case 's': {
+        const char* text = va_arg(ap, const char*);
+        if (text == nullptr) text = "(null)";
+        size_t n = s.precision < 0 ? std::strlen(text)
+                                   : strnlen(text, static_cast<size_t>(s.precision));
+        Emit(out, s, "", std::string(text, n), false);
+        break;
+      }
+      case 'f':
+      case 'F':
+        EmitFixed(out, s, va_arg(ap, double));
+        break;
+      case '%':
+        out += '%';
+        break;
+      case '\0':  // a lone '%' at the end
+        out.append(start, p);
+        --p;
+        break;
+      default:  // not a conversion of ours: keep it as written
+        out.append(start, p + 1);
+        break;
+    }
+  }
+  va_end(ap);
+  return out;
+}
+
+std::string Format(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::string s = VFormat(format, ap);
+  va_end(ap);
+  return s;
+}
+
+size_t VFormatTo(char* buffer, size_t capacity, const char* format, va_list args) {
+  std::string s = VFormat(format, args);
+  if (capacity > 0) {
+    size_t n = std::min(s.size(), capacity - 1);
+    std::memcpy(buffer, s.data(), n);
+    buffer[n] = '\0';
+  }
+  return s.size();
+}
+
+size_t FormatTo(char* buffer, size_t capacity, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  size_t n = VFormatTo(buffer, capacity, format, ap);
+  va_end(ap);
+  return n;
+}
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+int DigitValue(char c, unsigned base) {
+  int v = -1;
+  if (c >= '0' && c <= '9') v = c - '0';
+  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  return (v >= 0 && static_cast<unsigned>(v) < base) ? v : -1;
+}
+
+}  // namespace
+
+int ScanText(const char* text, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  const char* t = text ? text : "";
+  int assigned = 0;
+  bool converted = false;  // any conversion attempted successfully so far
+  bool inputFailure = false;
+  for (const char* f = format; *f != '\0'; ++f) {
+    if (IsSpace(*f)) {
+      while (IsSpace(*t)) ++t;
+      continue;
+    }
+    if (*f != '%' || f[1] == '%') {
+      if (*f == '%') ++f;
+      if (*t == '\0') {
+        inputFailure = true;
+        break;
+      }
+      if (*t != *f) break;
+      ++t;
+      continue;
+    }
+    ++f;
+    bool suppress = false;
+    if (*f == '*') {
+      suppress = true;
+      ++f;
+    }
+    int width = 0;
+    while (*f >= '0' && *f <= '9') width = width * 10 + (*f++ - '0');
+    int bits = 32;
+    if (*f == 'h') {
+      bits = 16;
+      ++f;
+    } else if (*f == 'l' || *f == 'L') {
+      ++f;
+    }
+    char conv = *f;
+    if (conv == '\0') break;
+    if (conv == 'n') {
+      if (!suppress) *va_arg(ap, int32_t*) = static_cast<int32_t>(t - (text ? text : ""));
+      continue;
+    }
+    if (conv != 'c') {
+      while (IsSpace(*t)) ++t;
+    }
+    if (*t == '\0') {
+      inputFailure = true;
+      break;
+    }
+    if (conv == 'c') {
+      int n = width > 0 ? width : 1;
+      char* dst = suppress ? nullptr : va_arg(ap, char*);
+      int i = 0;
+      for (; i < n && t[i] != '\0'; ++i)
+        if (dst) dst[i] = t[i];
+      t += i;
+      if (!suppress) ++assigned;
+      converted = true;
+      continue;
+    }
+    if (conv == 's') {
+      char* dst = suppress ? nullptr : va_arg(ap, char*);
+      int i = 0;
+      while (t[i] != '\0' && !IsSpace(t[i]) && (width == 0 || i < width)) {
+        if (dst) dst[i] = t[i];
+        ++i;
+      }
+      if (dst) dst[i] = '\0';
+      t += i;
+      if (!suppress) ++assigned;
+      converted = true;
+      continue;
+    }
+    unsigned base;
+    bool isSigned;
+    switch (conv) {
+      case 'd': base = 10; isSigned = true; break;
+      case 'i': base = 10; isSigned = true; break;
+      case 'u': base = 10; isSigned = false; break;
+      case 'x':
+      case 'X': base = 16; isSigned = false; break;
+      default: base = 0; isSigned = false; break;
+    }
+    if (base == 0) break;
+    int limit = width > 0 ? width : 1 << 30;
+    int used = 0;
+    bool negative = false;
+    if (used < limit && (*t == '+' || *t == '-')) {
+      negative = (*t == '-');
+      ++t;
+      ++used;
+    }
+    if (base == 16 && used + 1 < limit && t[0] == '0' && (t[1] == 'x' || t[1] == 'X') &&
+        DigitValue(t[2], 16) >= 0 && used + 2 < limit) {
+      t += 2;
+      used += 2;
+    }
+    uint64_t value = 0;
+    int digits = 0;
+    while (used < limit && DigitValue(*t, base) >= 0) {
+      value = value * base + static_cast<unsigned>(DigitValue(*t, base));
+      if (value > 0xFFFFFFFFFFull) value = 0xFFFFFFFFFFull;  // keep it bounded
+      ++t;
+      ++used;
+      ++digits;
+    }
+    if (digits == 0) break;  // matching failure
+    uint64_t stored = negative ? 0 - value : value;
+    converted = true;
+    if (!suppress) {
+      void* dst = va_arg(ap, void*);
+      if (bits == 16) {
+        uint16_t v = static_cast<uint16_t>(stored);
+        std::memcpy(dst, &v, sizeof v);
+      } else {
+        uint32_t v = static_cast<uint32_t>(stored);
+        std::memcpy(dst, &v, sizeof v);
+      }
+      (void)isSigned;
+      ++assigned;
+    }
+  }
+  va_end(ap);
+  if (inputFailure && !converted && assigned == 0) return -1;
+  return assigned;
+}
+
+}  // namespace varnel

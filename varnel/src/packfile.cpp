@@ -1,0 +1,4 @@
+// The packed FB file reader.
+#include "packfile.h"
+
+// (to be built)

@@ -1,0 +1,9 @@
+// The download planner (stage 1).
+#include "planner.h"
+
+namespace varnel {
+
+// (to be built)
+int RunPlanner(PlanParams*) { return 3; }
+
+}  // namespace varnel

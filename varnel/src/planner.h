@@ -1,0 +1,47 @@
+// The download planner, stage 1 of a link call, and the records and tables
+// it shares with the later stages and the driver data query.
+#pragma once
+
+#include <cstdint>
+
+#include "runctl.h"
+
+namespace varnel {
+
+constexpr int kMaxFbs = 60;
+
+// One row of the FB list.
+struct FbEntry {
+  char name[7];
+  int32_t number;
+  int32_t packed;
+};
+
+struct FbList {
+  FbEntry rows[kMaxFbs];
+  int32_t count;
+};
+
+// Runs stage 1; 0, or the planner error number.
+int RunPlanner(PlanParams* params);
+
+// The FB list of the last planner run (stage 3 reads it; tests fill it).
+FbList& PlannerFbList();
+
+// 0 when pattern and text match ('?' on either side matches any character).
+int CompareWildcard(const char* pattern, const char* text);
+
+// One row of the built-in driver table.
+struct DriverTableRow {
+  const char* pattern;  // 3 characters
+  DriverInfo info;
+  const char* execVersions[4];  // ended by nullptr
+  const char* memorySizes[4];   // ended by nullptr
+};
+constexpr int kDriverTableRows = 80;
+const DriverTableRow* DriverTable();
+
+// Never nullptr.
+const char* GetModuleTypeName(int type);
+
+}  // namespace varnel

@@ -1,0 +1,4 @@
+// The planner's built-in tables: memory map, driver table, names, constants.
+#include "planner.h"
+
+// (to be built)

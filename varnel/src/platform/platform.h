@@ -1,0 +1,116 @@
+// The platform layer: the one place that talks to the operating system.
+// Everything else in varnel reaches files, directories, dates, error texts
+// and the clock through this interface, so both builds (POSIX and Win32)
+// give the same results for the same inputs.
+//
+// Rules both implementations keep:
+//  - Paths are used as formed by the caller.  On POSIX a backslash counts as
+//    a directory separator, trailing blanks and dots of each path component
+//    are dropped, and a name that does not exist as spelled falls back to an
+//    existing entry that matches it ignoring ASCII case (component by
+//    component, the smallest such name in byte order) -- as Windows does.
+//  - Opening for reading takes regular files only.  Opening for writing
+//    writes to whatever the path names.
+//  - Text mode ("r", "rt", "w", "wt"): a written LF is stored as CR LF; on
+//    reading CR LF becomes LF, a lone CR stays, and a Ctrl-Z byte (0x1A) ends
+//    the file.  "rb" and "wb" are byte for byte.
+//  - Share rule: a stream opened for reading lets others read and write; one
+//    opened for writing denies other writers, in this and other processes.
+//    A refused open changes nothing (the file is not emptied).
+//  - A read error is reported apart from the end of the file.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnel::platform {
+
+// An open file stream.  Opaque; every operation below takes it.
+struct Stream;
+
+constexpr int kEndOfFile = -1;
+
+// Opens `path` with a stream mode: "r", "rt", "rb" (read) or "w", "wt", "wb"
+// (create or empty, then write).  The share rule follows the first character
+// of the mode.  Returns nullptr when the file cannot be opened.
+Stream* Open(const char* path, const char* mode);
+
+// Reads one byte (0 to 255), or kEndOfFile at the end of the file or on a
+// read error; ReadFailed tells the two apart.
+int Getc(Stream* stream);
+// Pushes the last byte read back (one byte at most), as ungetc does.
+void Ungetc(Stream* stream, int c);
+// Reads up to `count` bytes; returns how many were read (short at the end of
+// the file or on a read error).
+size_t Read(Stream* stream, void* data, size_t count);
+// Reads a line as fgets does: at most capacity - 1 bytes, up to and including
+// a line end; always NUL-terminated.  Returns false when nothing was read
+// (end of file or read error).
+bool ReadLine(Stream* stream, char* buffer, size_t capacity);
+
+// Writes bytes (text mode turns LF into CR LF); returns false on failure and
+// sets the stream's error indicator.
+bool Write(Stream* stream, const void* data, size_t count);
+bool WriteText(Stream* stream, const char* text);
+// Formats with varnel's formatter (format.h) and writes the text.
+bool VPrintf(Stream* stream, const char* format, va_list args);
+bool Printf(Stream* stream, const char* format, ...);
+
+// Byte positions; meaningful for binary streams (and for text streams only
+// as values Tell returned).
+bool Seek(Stream* stream, int64_t offset);
+int64_t Tell(Stream* stream);
+// The length in bytes of the open file, or -1.
+int64_t Length(Stream* stream);
+
+bool AtEnd(Stream* stream);
+bool ReadFailed(Stream* stream);
+// The error indicator: a write, flush or read has failed since the open.
+bool Failed(Stream* stream);
+bool Flush(Stream* stream);
+// Flushes, checks the error indicator and closes; the stream is gone either
+// way.  Returns true only when all three succeeded, so a written file is
+// complete exactly when Close returns true.  errno then tells why it failed.
+bool Close(Stream* stream);
+
+// True when `path` names a regular file that can be opened for reading.
+bool IsReadableFile(const char* path);
+bool Remove(const char* path);
+bool Rename(const char* from, const char* to);
+
+// Last-write date and time of a file as DOS date and time, the time taken as
+// UTC.  Returns false when the file cannot be opened; a time that cannot be
+// read or converted gives date and time 0 with the result true.
+bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime);
+// Sets the creation and last-write time of an existing file from a DOS date
+// and time, read as UTC.  Returns false when the file cannot be opened or the
+// date and time are not a valid DOS date and time (nothing changes then).
+bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime);
+
+// The regular files of `directory` (a plain prefix carrying its own trailing
+// separator, or empty for the current directory) whose names match
+// `pattern` ('*' and '?' wildcards, ASCII case-insensitive), ordered by their
+// ASCII upper-cased names.  Returns the names without the directory.
+std::vector<std::string> FindFiles(const char* directory, const char* pattern);
+
+// The C library's text for an error number; 0 gives "No error", a number
+// without a text gives "Unknown error".
+std::string SystemErrorText(int error);
+// errno as it stands.
+int LastError();
+
+// The current calendar year, from the clock and the local time zone.
+int CurrentLocalYear();
+
+#if defined(VARNEL_FAULT_HOOK)
+// Test-only: makes the next operation of a kind on the named path fail (the
+// path as passed to Open).  Each armed fault fires once.
+enum class FaultOp { Open, Read, Write, Flush, Close };
+void InjectFault(const char* path, FaultOp op);
+void ClearFaults();
+#endif
+
+}  // namespace varnel::platform
