@@ -1,4 +1,95 @@
 // File and path helpers.
 #include "files.h"
 
-// (to be built)
+#include <cstring>
+
+#include "format.h"
+
+namespace varnel {
+namespace {
+
+struct FileHelperState {
+  // Path prefixes selected by a number before a ':'; a site could fill them,
+  // this system never does.
+  char pathAliases[21][255] = {};
+  // Replaces each "XXX" of a mapped path; never set, so three NULs.
+  char xxxCode[3] = {};
+  char substituted[80] = {};
+};
+
+FileHelperState& State() {
+  static FileHelperState state;
+  return state;
+}
+
+}  // namespace
+
+platform::Stream* OpenShared(const char* path, const char* mode) {
+  if (path == nullptr || mode == nullptr || std::strlen(path) > kMaxPath) return nullptr;
+  return platform::Open(path, mode);
+}
+
+int FileExists(const char* path) {
+  platform::Stream* s = OpenShared(path, "r");
+  if (s == nullptr) return 0;
+  platform::Close(s);
+  return 1;
+}
+
+int BackupExistingFile(const char* path) {
+  if (!FileExists(path)) return 0;
+  char backup[kMaxPath + 1];
+  CopyBounded(backup, path, kMaxPath);
+  size_t n = std::strlen(backup);
+  if (n > 0 && backup[n - 1] == '.') backup[--n] = '\0';
+  // Nothing left to mark as a backup: leave the file where it is.
+  if (n == 0) return 0;
+  backup[n - 1] = '~';
+  platform::Remove(backup);
+  platform::Rename(path, backup);
+  return 1;
+}
+
+void CopyBounded(char* destination, const char* source, size_t n) {
+  if (source == nullptr) source = "";
+  size_t i = 0;
+  for (; i < n && source[i] != '\0'; ++i) destination[i] = source[i];
+  for (; i < n; ++i) destination[i] = '\0';
+  destination[n] = '\0';
+}
+
+int MapPathAlias(char* path) {
+  const char* colon = std::strchr(path, ':');
+  if (colon == nullptr) return 1;
+  int32_t number = 0;
+  if (ScanText(path, "%2d", &number) != 1) return 1;
+  // Only the 21 numbered entries exist; any other number leaves the path alone.
+  if (number < 0 || number > 20) return 1;
+  FileHelperState& st = State();
+  const char* alias = st.pathAliases[number];
+  if (std::strncmp(alias, "NULL", 255) == 0) return 0;
+  char mapped[kMaxPath + 1];
+  CopyBounded(mapped, alias, kMaxPath);
+  size_t used = std::strlen(mapped);
+  CopyBounded(mapped + used, colon + 1, kMaxPath - used);
+  std::strcpy(path, SubstituteXxx(mapped));
+  return 1;
+}
+
+char* SubstituteXxx(const char* path) {
+  FileHelperState& st = State();
+  char* out = st.substituted;
+  // The result buffer holds 79 characters; a longer path is cut there.
+  CopyBounded(out, path, sizeof st.substituted - 1);
+  for (size_t i = 0; out[i] != '\0';) {
+    if (out[i] == 'X' && out[i + 1] == 'X' && out[i + 2] == 'X') {
+      std::memcpy(out + i, st.xxxCode, 3);
+      i += 3;
+    } else {
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace varnel

@@ -6,4 +6,9 @@ namespace varnel {
 // (to be built)
 int RunPlanner(PlanParams*) { return 3; }
 
+FbList& PlannerFbList() {
+  static FbList list;
+  return list;
+}
+
 }  // namespace varnel
