@@ -95,18 +95,23 @@ std::string ResolvePath(const char* path) {
   return resolved;
 }
 
-// Opens an existing regular file; directories, devices and pipes are no
-// files here, and O_NONBLOCK keeps a pipe without a writer from hanging.
+// Opens an existing regular file.  Directories, devices and pipes are no
+// files here and are not even opened (opening a device can do something);
+// O_NONBLOCK keeps a pipe that took the place of the file meanwhile from
+// hanging the open, and fstat has the last word.
 int OpenRegularFile(const char* path, int access) {
   std::string sys = ResolvePath(path);
+  struct stat st;
+  if (stat(sys.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+    return -1;
+  }
   int fd = open(sys.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
-  struct stat st;
-  bool known = fstat(fd, &st) == 0;
-  if (!known || !S_ISREG(st.st_mode)) {
-    int error = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    errno = error;
+    errno = EACCES;
     return -1;
   }
   return fd;
