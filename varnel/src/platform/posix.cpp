@@ -355,7 +355,7 @@ Stream* Open(const char* path, const char* mode) {
   bool reading = mode[0] == 'r';
 #if defined(VARNEL_FAULT_HOOK)
   if (FireFault(path, FaultOp::Open)) {
-    errno = EACCES;
+    errno = EIO;
     return nullptr;
   }
 #endif
@@ -480,7 +480,7 @@ bool Write(Stream* s, const void* data, size_t count) {
     return false;
   }
   if (Fires(s, FaultOp::Write)) {
-    SetFailed(s, ENOSPC);
+    SetFailed(s, EIO);
     return false;
   }
   const auto* p = static_cast<const unsigned char*>(data);
@@ -549,7 +549,7 @@ bool Flush(Stream* s) {
   if (!s->reading) {
     if (Fires(s, FaultOp::Flush)) {
       s->writeEnd = 0;
-      SetFailed(s, ENOSPC);
+      SetFailed(s, EIO);
     } else {
       Drain(s);
     }
