@@ -218,6 +218,15 @@ struct CallArgs {
   int memoryK;
 };
 
+// Every record begins with the log level and the same three callbacks.
+template <typename Params>
+void FillCallbacks(Params& p, int logLevel) {
+  p.logLevel = logLevel;
+  p.print = LogPrint;
+  p.progress = LogPrint;
+  p.error = ReportError;
+}
+
 const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 int RunLinkCall(const CallArgs& a) {
@@ -242,10 +251,7 @@ int RunLinkCall(const CallArgs& a) {
   PlanParams& plan = st.plan;
   plan.argFileName = argFile;
   plan.submitFileName = submitFile;
-  plan.logLevel = a.logLevel;
-  plan.print = LogPrint;
-  plan.progress = LogPrint;
-  plan.error = ReportError;
+  FillCallbacks(plan, a.logLevel);
   plan.workDir = workDir;
   plan.libraryDir = a.libraryDir;
   plan.callerExec = a.fit ? a.execMajor : 0;
@@ -261,10 +267,7 @@ int RunLinkCall(const CallArgs& a) {
   LinkParams& link = st.link;
   link.submitFileName = submitFile;
   link.outputFileName = downloadFile;
-  link.logLevel = a.logLevel;
-  link.print = LogPrint;
-  link.progress = LogPrint;
-  link.error = ReportError;
+  FillCallbacks(link, a.logLevel);
   link.execType = execType;
   link.workDir = workDir;
   st.result = RunStage(st.stages.linker, &link, 2000);
@@ -278,10 +281,7 @@ int RunLinkCall(const CallArgs& a) {
   if (execType == 5) {
     ImageParams& image = st.image;
     image.outputFileName = downloadFile;
-    image.logLevel = a.logLevel;
-    image.print = LogPrint;
-    image.progress = LogPrint;
-    image.error = ReportError;
+    FillCallbacks(image, a.logLevel);
     image.statusToken = plan.statusToken;
     image.firmwareFileName = plan.firmwareFileName;
     image.workDir = workDir;
