@@ -385,7 +385,7 @@ TEST(VarnelGetVersion, CopiesBoundedByTheLength) {
   VarnelGetVersion(nullptr, 100);  // nothing to write into
 }
 
-TEST_F(RunControl, DISABLED_SuccessDeletesEveryTemporaryFileAndFailureNone) {
+TEST_F(RunControl, SuccessDeletesEveryTemporaryFileAndFailureNone) {
   const std::vector<std::string> temporary = {"A.$$$", "b.$$~", "OLD.$$X", "JOB.$$$"};
   const std::vector<std::string> kept = {"KEEP.TXT", "TWO.$$", "LONG.$$$$", "X$$$", "NOTE.$$$.TXT"};
   auto make = [&] {
@@ -406,7 +406,7 @@ TEST_F(RunControl, DISABLED_SuccessDeletesEveryTemporaryFileAndFailureNone) {
   for (const auto& n : kept) EXPECT_TRUE(Exists(dir / n)) << n;
 }
 
-TEST_F(RunControl, DISABLED_CleanUpLeavesTheOpenLogInPlace) {
+TEST_F(RunControl, CleanUpLeavesTheOpenLogInPlace) {
   WriteFile(dir / "OTHER.$$$", "t");
   ASSERT_EQ(Varnel("JOB.ARG", nullptr, dir.Path().c_str(), "run.$$$", "JOB.SUB", nullptr, 3,
                    message, sizeof message),
@@ -415,7 +415,7 @@ TEST_F(RunControl, DISABLED_CleanUpLeavesTheOpenLogInPlace) {
   EXPECT_FALSE(Exists(dir / "OTHER.$$$"));
 }
 
-TEST_F(RunControl, DISABLED_FailedLogIsReportedAs103WithoutChangingTheResult) {
+TEST_F(RunControl, FailedLogIsReportedAs103WithoutChangingTheResult) {
   const std::string text103 = Header(103) + "The log file could not be closed.";
   const std::string logPath = dir / "RUN.LOG";
   struct Case {
