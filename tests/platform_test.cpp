@@ -625,6 +625,7 @@ TEST(PlatformPaths, BackslashesCaseAndTrailingBlanks) {
       {"Sub.\\file.txt . ", true},
       {"Sub\\\\.\\File.Txt", true},
       {"sub\\..\\SUB\\file.TXT", true},
+      {"Sub\\File.Txt\\", false},     // a trailing separator asks for a directory
       {"Sub\\Fil.Txt", false},
       {"Nope\\File.Txt", false},
   };
