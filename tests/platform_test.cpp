@@ -3,6 +3,7 @@
 // POSIX) the Windows path rules the layer emulates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,7 +25,6 @@
 namespace varnel::platform {
 namespace {
 
-using varnel::testing::Crlf;
 using varnel::testing::ListDir;
 using varnel::testing::ReadFile;
 using varnel::testing::TempDir;

@@ -244,8 +244,8 @@ void SetReadFailed(Stream* s, int error) {
   SetFailed(s, error);
 }
 
-// Refills the empty read buffer; false at the end of the file or on a read
-// error (readFailed tells which).
+// Refills the empty read buffer; false at the end of the file (drained) or
+// on a read error.
 bool Fill(Stream* s) {
   s->readPos = s->readEnd = 0;
   for (;;) {
