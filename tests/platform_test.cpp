@@ -3,6 +3,7 @@
 // POSIX) the Windows path rules the layer emulates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,7 +25,6 @@
 namespace varnel::platform {
 namespace {
 
-using varnel::testing::Crlf;
 using varnel::testing::ListDir;
 using varnel::testing::ReadFile;
 using varnel::testing::TempDir;
@@ -625,6 +625,7 @@ TEST(PlatformPaths, BackslashesCaseAndTrailingBlanks) {
       {"Sub.\\file.txt . ", true},
       {"Sub\\\\.\\File.Txt", true},
       {"sub\\..\\SUB\\file.TXT", true},
+      {"Sub\\File.Txt\\", false},     // a trailing separator asks for a directory
       {"Sub\\Fil.Txt", false},
       {"Nope\\File.Txt", false},
   };

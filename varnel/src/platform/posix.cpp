@@ -69,12 +69,14 @@ std::string ResolvePath(const char* path) {
     if (!part.empty()) parts.push_back(part);
   }
 
+  // A trailing separator stays: it asks for a directory, as on Windows.
+  const char* tail = parts.empty() ? "" : IsSeparator(path[std::strlen(path) - 1]) ? "/" : "";
   std::string spelled = absolute ? "/" : "";
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) spelled += '/';
     spelled += parts[i];
   }
-  if (parts.empty() || EntryExists(spelled)) return spelled;
+  if (parts.empty() || EntryExists(spelled + tail)) return spelled + tail;
 
   std::string resolved = absolute ? "/" : "";
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -85,14 +87,14 @@ std::string ResolvePath(const char* path) {
       if (match.empty()) {
         // Nothing below a missing entry can exist: keep the rest as spelled.
         for (size_t j = i + 1; j < parts.size(); ++j) (candidate += '/') += parts[j];
-        return candidate;
+        return candidate + tail;
       }
       candidate = resolved + match;
     }
     resolved = candidate;
     if (i + 1 < parts.size()) resolved += '/';
   }
-  return resolved;
+  return resolved + tail;
 }
 
 // Opens an existing regular file.  Directories, devices and pipes are no
@@ -209,6 +211,11 @@ void InjectFault(const char* path, FaultOp op) {
 }
 
 void ClearFaults() { Faults().armed.clear(); }
+#else
+namespace {
+// Without the hook nothing fires; the names keep the call sites alike.
+enum class FaultOp { Open, Read, Write, Flush, Close };
+}  // namespace
 #endif
 
 namespace {
@@ -242,8 +249,8 @@ void SetReadFailed(Stream* s, int error) {
   SetFailed(s, error);
 }
 
-// Refills the empty read buffer; false at the end of the file or on a read
-// error (readFailed tells which).
+// Refills the empty read buffer; false at the end of the file (drained) or
+// on a read error.
 bool Fill(Stream* s) {
   s->readPos = s->readEnd = 0;
   for (;;) {
