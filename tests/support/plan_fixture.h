@@ -49,13 +49,13 @@ class PlanFixture : public ::testing::Test {
     log.errors.clear();
     log.errorCodes.clear();
     params.argFileName = "JOB.ARG";
-    params.submitFileName = "JOB.SUB";
+    params.submitFileName = submitName.c_str();
     params.workDir = work.c_str();
     log.Fill(params, logLevel);
     return RunPlanner(&params);
   }
 
-  std::string Submit() const { return ReadFile(work + "JOB.SUB"); }
+  std::string Submit() const { return ReadFile(work + submitName); }
   std::string LastError() const { return log.errors.empty() ? "" : log.errors.back(); }
   bool Logged(const std::string& piece) const { return log.text.find(piece) != std::string::npos; }
 
@@ -75,6 +75,7 @@ class PlanFixture : public ::testing::Test {
   TempDir dir;
   std::string work;
   std::string lib;
+  std::string submitName = "JOB.SUB";
   PlanParams params{};
   CaptureLog log;
 };
