@@ -17,6 +17,46 @@
 
 namespace varnel::testing {
 
+// One S-record line: the type digit, the count, the bytes and the checksum.
+inline std::string SRecord(int type, const std::vector<uint8_t>& bytes) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::vector<uint8_t> all = {static_cast<uint8_t>(bytes.size() + 1)};
+  all.insert(all.end(), bytes.begin(), bytes.end());
+  unsigned sum = 0;
+  std::string line = "S";
+  line += kHex[type & 0xF];
+  for (uint8_t b : all) {
+    sum += b;
+    line += kHex[b >> 4];
+    line += kHex[b & 0xF];
+  }
+  uint8_t check = static_cast<uint8_t>(~sum);
+  line += kHex[check >> 4];
+  line += kHex[check & 0xF];
+  return line + "\n";
+}
+
+inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// A module of one AROM region (region 5) that holds `code` (1 to 32 bytes),
+// with `globals` defined at its offset 0.
+inline std::string CodeModule(const std::string& name, const std::vector<uint8_t>& code,
+                              const std::vector<std::string>& globals = {}) {
+  std::vector<uint8_t> s0 = {0, 0};
+  s0.insert(s0.end(), name.begin(), name.end());
+  std::string text = SRecord(0, s0) + SRecord(3, {0, 0, 0x85, 'A', 'R', 'O', 'M'});
+  uint16_t last = static_cast<uint16_t>(code.size() - 1);
+  text += SRecord(4, {0, 0, 5, static_cast<uint8_t>(last >> 8), static_cast<uint8_t>(last & 0xFF)});
+  for (const std::string& g : globals) {
+    std::vector<uint8_t> s8 = {0, 0, 5, 0, 0};
+    s8.insert(s8.end(), g.begin(), g.end());
+    text += SRecord(8, s8);
+  }
+  std::vector<uint8_t> s2 = {0, 0, 5, static_cast<uint8_t>(code.size() - 1)};
+  s2.insert(s2.end(), code.begin(), code.end());
+  return text + SRecord(2, s2) + "S9030000FC\n";
+}
+
 class PlanFixture : public ::testing::Test {
  protected:
   void SetUp() override {
