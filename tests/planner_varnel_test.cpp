@@ -153,7 +153,7 @@ TEST_F(PlannerVarnelTest, PlainObjectsExec32WithoutDriver) {
   EXPECT_FALSE(HoldsRun(image, "never linked"));
   EXPECT_TRUE(HoldsRun(image, std::string("\x01", 1) + "FBA-CODE"));  // CPNUM1 just before its FB
   ExpectSrecInfoAccepts(work + "MODULE.S1");
-  //ExpectNoTemporaryFiles();
+  ExpectNoTemporaryFiles();
 }
 
 TEST_F(PlannerVarnelTest, PackedDriversOfEveryExecTypeButFive) {
@@ -188,7 +188,7 @@ TEST_F(PlannerVarnelTest, PackedDriversOfEveryExecTypeButFive) {
       EXPECT_TRUE(HoldsRun(image, c.library));
     }
     ExpectSrecInfoAccepts(work + "MODULE.S1");
-    //ExpectNoTemporaryFiles();
+    ExpectNoTemporaryFiles();
   }
 }
 

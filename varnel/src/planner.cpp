@@ -956,6 +956,7 @@ int RunPlanner(PlanParams* params) {
   st.libraryDir[0] = '\0';
   st.supplementsListed = false;
   st.supplements.clear();
+  st.fbList.count = 0;
   std::memset(params->statusToken, 0, sizeof params->statusToken);
   std::memset(params->firmwareFileName, 0, sizeof params->firmwareFileName);
   std::memset(params->libraryDirUsed, 0, sizeof params->libraryDirUsed);
