@@ -17,11 +17,9 @@ namespace varnel {
 namespace {
 
 using platform::FaultOp;
-using testing::Bytes;
 using testing::Crlf;
 using testing::Exists;
 using testing::MakeDriverInfo;
-using testing::PackMember;
 using testing::PackSpec;
 using testing::PlanFixture;
 using testing::ReadFile;
@@ -96,12 +94,7 @@ TEST_F(PlannerFaultsTest, RptermThatIsNotWrittenCompletely) {
   PackSpec driver;
   driver.kind = 4;
   driver.info = MakeDriverInfo("Exec 5 driver", 5, {255});
-  for (int n : {2, 4, 5}) {
-    PackMember m;
-    m.number = n;
-    m.data = Bytes("member");
-    driver.members.push_back(m);
-  }
+  for (int n : {2, 4, 5}) driver.members.push_back(testing::Member(n, "member"));
   testing::WritePackFile(lib + "DRV.MDV", driver);
   Arg({{15, "DRV"}}, "500000000000");
   platform::InjectFault((work + "RPTERM.$$$").c_str(), FaultOp::Write);
@@ -111,13 +104,7 @@ TEST_F(PlannerFaultsTest, RptermThatIsNotWrittenCompletely) {
 
 TEST_F(PlannerFaultsTest, MemberThatIsNotWrittenCompletely) {
   PackSpec fb;
-  PackMember object;
-  object.number = 2;
-  object.data = Bytes("FBA object");
-  PackMember rp;
-  rp.number = 3;
-  rp.data = Bytes("FBA rp");
-  fb.members = {object, rp};
+  fb.members = {testing::Member(2, "FBA object"), testing::Member(3, "FBA rp")};
   testing::WritePackFile(lib + "FBA.FB", fb);
   Arg({{1, "FBA"}}, "32C000000000");
   const std::string cant = "\" from the packed file \"" + lib +

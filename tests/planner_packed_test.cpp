@@ -19,19 +19,12 @@ using testing::Bytes;
 using testing::Crlf;
 using testing::Exists;
 using testing::MakeDriverInfo;
+using testing::Member;
 using testing::PackMember;
 using testing::PackSpec;
 using testing::PlanFixture;
 using testing::ReadFile;
 using testing::WritePackFile;
-
-PackMember Member(int number, const std::string& data, bool scrambled = true) {
-  PackMember m;
-  m.number = number;
-  m.data = Bytes(data);
-  m.scrambled = scrambled;
-  return m;
-}
 
 PackSpec FbPack(const std::string& name, bool withRp = true) {
   PackSpec spec;
@@ -70,11 +63,7 @@ TEST_F(PlannerPackedTest, Exec1WithKind4DriverUsesItsOwnHeaderAndLibrary) {
   EXPECT_EQ(Submit(), Crlf("0400-BFFF\n"
                            "SECTION   AROM   PSCT  8000-BFFF\n"
                            "SECTION   *      DSCT  6729-7FFF\n" +
-                           [] {
-                             std::string all;
-                             for (int i = 0; i < kExec3ConstantTexts; ++i) all += Exec3Constants()[i];
-                             return all;
-                           }() +
+                           testing::Exec3Block() +
                            "FILE     " + W + "MXRAM.$$$\n"
                            "FILE     " + W + "EEPxxx.$$$\n"
                            "FILE     " + W + "CPNUM1.$$$\n"

@@ -13,15 +13,10 @@ namespace varnel {
 namespace {
 
 using testing::Crlf;
+using testing::Exec3Block;
 using testing::Exists;
 using testing::PlanFixture;
 using testing::ReadFile;
-
-std::string Exec3Block() {
-  std::string all;
-  for (int i = 0; i < kExec3ConstantTexts; ++i) all += Exec3Constants()[i];
-  return all;
-}
 
 // Every line an S-record with a good checksum and an LF end, nothing else.
 void ExpectObjectLines(const std::string& bytes) {

@@ -22,19 +22,12 @@ using testing::CodeModule;
 using testing::Exists;
 using testing::ListDir;
 using testing::MakeDriverInfo;
+using testing::Member;
 using testing::PackMember;
 using testing::PackSpec;
 using testing::PlanFixture;
 using testing::ReadFile;
 using testing::WritePackFile;
-
-PackMember Member(int number, const std::string& data, bool scrambled) {
-  PackMember m;
-  m.number = number;
-  m.data = Bytes(data);
-  m.scrambled = scrambled;
-  return m;
-}
 
 // The image an S1 file describes, address by address; fails on a bad line.
 std::map<uint32_t, uint8_t> ReadS1(const std::string& text) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "planner.h"
+#include "support/packer.h"
 #include "support/testutil.h"
 
 namespace varnel::testing {
@@ -37,6 +38,22 @@ inline std::string SRecord(int type, const std::vector<uint8_t>& bytes) {
 }
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// The 260 DEFINE lines of an Exec 3.x submit file, in order.
+inline std::string Exec3Block() {
+  std::string all;
+  for (int i = 0; i < kExec3ConstantTexts; ++i) all += Exec3Constants()[i];
+  return all;
+}
+
+// A member of a packed file for the test-only packer.
+inline PackMember Member(int number, const std::string& data, bool scrambled = true) {
+  PackMember m;
+  m.number = number;
+  m.data = Bytes(data);
+  m.scrambled = scrambled;
+  return m;
+}
 
 // A module of one AROM region (region 5) that holds `code` (1 to 32 bytes),
 // with `globals` defined at its offset 0.
