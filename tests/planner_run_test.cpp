@@ -305,6 +305,18 @@ TEST_F(PlannerRunTest, MissingFbComesBeforeAnUnmatchedConfiguration) {
                              "module?   Does the directory \"" + lib + "\" exist?");
 }
 
+TEST_F(PlannerRunTest, PathsBeyond255CharactersAreNotOpened) {
+  // The library directory fits, the object's path does not: no file found.
+  std::string longLib = lib + std::string(250 - lib.size(), 'd') + "/";
+  ::mkdir(longLib.c_str(), 0755);
+  WriteFile(longLib + "FBA.OBJ", "S9030000FC\n");
+  Arg({{1, "FBA"}}, "32C000000000", longLib);
+  EXPECT_EQ(Run(0), 5);
+  EXPECT_EQ(LastError(), "No file(s) for FB \"FBA\" found in \"" + longLib +
+                             "\"\nWhat to check - Is this FB supposed to be downloading into this "
+                             "module?   Does the directory \"" + longLib + "\" exist?");
+}
+
 TEST_F(PlannerRunTest, FbNameIsNeverAPath) {
   // ../x and a\b would name files outside the library directory.
   WriteFile(dir.Path() + "OUT.OBJ", "S9030000FC\n");

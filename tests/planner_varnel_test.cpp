@@ -154,15 +154,23 @@ TEST_F(PlannerVarnelTest, PackedDriversOfEveryExecTypeButFive) {
     int16_t execType;
     uint8_t kind;
     const char* token;
-    const char* header;   // expected in the image
-    const char* library;  // expected in the image
+    const char* header;      // expected in the image
+    const char* library;     // expected in the image
+    std::string headerLine;  // in the submit file
+    std::string libraryLine;
   } cases[] = {
-      {1, 4, "32C000000000", "DRV-HEADER", "DRV-END"},
-      {2, 2, "33C000000000", "DRV-HEADER", "DRV-END"},
-      {3, 5, "40C000000000", "HDR-EEP400", "END"},
-      {3, 2, "40C000000000", "DRV-HEADER", "DRV-END"},
-      {4, 4, "40C000180000", "DRV-HEADER", "DRV-END"},
-      {6, 2, "36C000000000", "HDR-EEP360", "DRV-END"},
+      {1, 4, "32C000000000", "DRV-HEADER", "DRV-END", "FILE     " + work + "EEPxxx.$$$",
+       "LIBRARY  " + work + "LIBxxx.$$$"},
+      {2, 2, "33C000000000", "DRV-HEADER", "DRV-END", "FILE     " + work + "EEPxxx.$$$",
+       "LIBRARY  " + work + "LIBxxx.$$$"},
+      {3, 5, "40C000000000", "HDR-EEP400", "END", "FILE     " + lib + "EEP400.OBJ",
+       "LIBRARY  " + lib + "LIB400.OBJ"},
+      {3, 2, "40C000000000", "DRV-HEADER", "DRV-END", "FILE     " + work + "EEPxxx.$$$",
+       "LIBRARY  " + work + "LIBxxx.$$$"},
+      {4, 4, "40C000180000", "DRV-HEADER", "DRV-END", "FILE     " + work + "EEPxxx.$$$",
+       "LIBRARY  " + work + "LIBxxx.$$$"},
+      {6, 2, "36C000000000", "HDR-EEP360", "DRV-END", "FILE     " + lib + "EEP360.OBJ",
+       "LIBRARY  " + work + "LIBxxx.$$$"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("Exec type ") + std::to_string(c.execType) + ", kind " + std::to_string(c.kind));
@@ -172,6 +180,8 @@ TEST_F(PlannerVarnelTest, PackedDriversOfEveryExecTypeButFive) {
     // The Exec 3.2 terminator refers to MODEND, which the library defines.
     ASSERT_EQ(Link(), 0) << Message() << ReadFile(work + "JOB.LOG");
     auto image = ReadS1(ReadFile(work + "MODULE.S1"));
+    EXPECT_NE(Submit().find(c.headerLine + "\r\n"), std::string::npos) << Submit();
+    EXPECT_NE(Submit().find(c.libraryLine + "\r\n"), std::string::npos) << Submit();
     EXPECT_TRUE(HoldsRun(image, c.header));
     EXPECT_TRUE(HoldsRun(image, "DRIVER-CODE"));
     EXPECT_TRUE(HoldsRun(image, "FBA-CODE"));
