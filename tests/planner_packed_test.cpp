@@ -15,7 +15,7 @@
 namespace varnel {
 namespace {
 
-using testing::Bytes;
+using testing::TextBytes;
 using testing::Crlf;
 using testing::Exists;
 using testing::MakeDriverInfo;

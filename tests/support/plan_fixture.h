@@ -13,31 +13,14 @@
 #include <vector>
 
 #include "planner.h"
+#include "support/m68objects.h"
 #include "support/packer.h"
 #include "support/testutil.h"
 
 namespace varnel::testing {
 
-// One S-record line: the type digit, the count, the bytes and the checksum.
-inline std::string SRecord(int type, const std::vector<uint8_t>& bytes) {
-  static const char* const kHex = "0123456789ABCDEF";
-  std::vector<uint8_t> all = {static_cast<uint8_t>(bytes.size() + 1)};
-  all.insert(all.end(), bytes.begin(), bytes.end());
-  unsigned sum = 0;
-  std::string line = "S";
-  line += kHex[type & 0xF];
-  for (uint8_t b : all) {
-    sum += b;
-    line += kHex[b >> 4];
-    line += kHex[b & 0xF];
-  }
-  uint8_t check = static_cast<uint8_t>(~sum);
-  line += kHex[check >> 4];
-  line += kHex[check & 0xF];
-  return line + "\n";
-}
-
-inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+// The bytes of a text, for packed members and object payloads.
+inline std::vector<uint8_t> TextBytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 // The 260 DEFINE lines of an Exec 3.x submit file, in order.
 inline std::string Exec3Block() {
@@ -50,7 +33,7 @@ inline std::string Exec3Block() {
 inline PackMember Member(int number, const std::string& data, bool scrambled = true) {
   PackMember m;
   m.number = number;
-  m.data = Bytes(data);
+  m.data = TextBytes(data);
   m.scrambled = scrambled;
   return m;
 }
@@ -59,19 +42,9 @@ inline PackMember Member(int number, const std::string& data, bool scrambled = t
 // with `globals` defined at its offset 0.
 inline std::string CodeModule(const std::string& name, const std::vector<uint8_t>& code,
                               const std::vector<std::string>& globals = {}) {
-  std::vector<uint8_t> s0 = {0, 0};
-  s0.insert(s0.end(), name.begin(), name.end());
-  std::string text = SRecord(0, s0) + SRecord(3, {0, 0, 0x85, 'A', 'R', 'O', 'M'});
-  uint16_t last = static_cast<uint16_t>(code.size() - 1);
-  text += SRecord(4, {0, 0, 5, static_cast<uint8_t>(last >> 8), static_cast<uint8_t>(last & 0xFF)});
-  for (const std::string& g : globals) {
-    std::vector<uint8_t> s8 = {0, 0, 5, 0, 0};
-    s8.insert(s8.end(), g.begin(), g.end());
-    text += SRecord(8, s8);
-  }
-  std::vector<uint8_t> s2 = {0, 0, 5, static_cast<uint8_t>(code.size() - 1)};
-  s2.insert(s2.end(), code.begin(), code.end());
-  return text + SRecord(2, s2) + "S9030000FC\n";
+  std::string text = S0(name) + S3(0x85, "AROM") + S4(5, 0, static_cast<uint16_t>(code.size() - 1));
+  for (const std::string& g : globals) text += S8(5, 0, g);
+  return text + S2(5, 0, Lit(code)) + S9();
 }
 
 class PlanFixture : public ::testing::Test {
