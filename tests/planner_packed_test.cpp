@@ -27,30 +27,30 @@ using testing::ReadFile;
 using testing::WritePackFile;
 
 PackSpec FbPack(const std::string& name, bool withRp = true) {
-  PackSpec spec;
-  spec.members.push_back(Member(2, name + " object"));
-  if (withRp) spec.members.push_back(Member(3, name + " rp"));
-  return spec;
+  PackSpec pack;
+  pack.members.push_back(Member(2, name + " object"));
+  if (withRp) pack.members.push_back(Member(3, name + " rp"));
+  return pack;
 }
 
 PackSpec DriverPack(uint8_t kind, const DriverInfo& info) {
-  PackSpec spec;
-  spec.kind = kind;
-  spec.info = info;
+  PackSpec pack;
+  pack.kind = kind;
+  pack.info = info;
   bool scrambled = kind != 4;
-  spec.members.push_back(Member(2, "driver object"));
+  pack.members.push_back(Member(2, "driver object"));
   if (kind == 2 || kind == 4) {
-    spec.members.push_back(Member(4, "driver library", scrambled));
-    spec.members.push_back(Member(5, "driver header", scrambled));
+    pack.members.push_back(Member(4, "driver library", scrambled));
+    pack.members.push_back(Member(5, "driver header", scrambled));
   }
-  return spec;
+  return pack;
 }
 
 const DriverInfo kAnyType1 = MakeDriverInfo("Packed driver for tests", 1, {255});
 
 class PlannerPackedTest : public PlanFixture {
  protected:
-  void Pack(const std::string& file, const PackSpec& spec) { WritePackFile(lib + file, spec); }
+  void Pack(const std::string& file, const PackSpec& pack) { WritePackFile(lib + file, pack); }
 };
 
 TEST_F(PlannerPackedTest, Exec1WithKind4DriverUsesItsOwnHeaderAndLibrary) {
@@ -221,11 +221,11 @@ TEST_F(PlannerPackedTest, StaleRpOfAnEarlierRunIsPutAside) {
 TEST_F(PlannerPackedTest, DriverWithoutDriverInfoFallsBackToTheTable) {
   // Version 31: not extended, so no driver information and kind 2 from its
   // members.
-  PackSpec spec = DriverPack(2, kAnyType1);
-  spec.version = 31;
-  spec.info.reset();
-  Pack("DIN.MDV", spec);
-  Pack("QQQ.MDV", spec);
+  PackSpec pack = DriverPack(2, kAnyType1);
+  pack.version = 31;
+  pack.info.reset();
+  Pack("DIN.MDV", pack);
+  Pack("QQQ.MDV", pack);
   Arg({{15, "DIN"}}, "32C000010000");
   ASSERT_EQ(Run(1), 0) << log.text;
   EXPECT_TRUE(Logged("Packed driver does not contain \"driver info\"\n"
@@ -293,7 +293,7 @@ TEST_F(PlannerPackedTest, UnpackingErrors) {
   const struct {
     const char* what;
     const char* file;
-    PackSpec spec;
+    PackSpec pack;
     int number;
     int error;
     std::string message;
@@ -308,7 +308,7 @@ TEST_F(PlannerPackedTest, UnpackingErrors) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     for (const char* f : {"FBA.FB", "FBA.MDV"}) ::remove((lib + f).c_str());
-    Pack(c.file, c.spec);
+    Pack(c.file, c.pack);
     Arg({{c.number, "FBA"}}, "32C000000000");
     EXPECT_EQ(Run(0), c.error);
     EXPECT_EQ(log.errorCodes, std::vector<int>{1000 + c.error});

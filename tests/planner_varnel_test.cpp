@@ -93,21 +93,21 @@ class PlannerVarnelTest : public PlanFixture {
 
   // A packed module driver of the given kind with real objects as members.
   void PackDriver(const std::string& file, uint8_t kind, int16_t execType) {
-    PackSpec spec;
-    spec.kind = kind;
-    spec.info = MakeDriverInfo("Driver for whole links", execType, {255});
-    spec.members.push_back(Member(2, CodeModule("DRV", TextBytes("DRIVER-CODE")), true));
+    PackSpec pack;
+    pack.kind = kind;
+    pack.info = MakeDriverInfo("Driver for whole links", execType, {255});
+    pack.members.push_back(Member(2, CodeModule("DRV", TextBytes("DRIVER-CODE")), true));
     if (kind == 2 || kind == 4) {
-      spec.members.push_back(Member(4, CodeModule("MODEND", TextBytes("DRV-END"), {"MODEND"}), kind == 2));
-      spec.members.push_back(Member(5, CodeModule("EEPDRV", TextBytes("DRV-HEADER")), kind == 2));
+      pack.members.push_back(Member(4, CodeModule("MODEND", TextBytes("DRV-END"), {"MODEND"}), kind == 2));
+      pack.members.push_back(Member(5, CodeModule("EEPDRV", TextBytes("DRV-HEADER")), kind == 2));
     }
-    WritePackFile(lib + file, spec);
+    WritePackFile(lib + file, pack);
   }
   void PackFb(const std::string& name, bool withRp) {
-    PackSpec spec;
-    spec.members.push_back(Member(2, CodeModule(name, TextBytes(name + "-CODE")), true));
-    if (withRp) spec.members.push_back(Member(3, CodeModule(name + "RP", TextBytes(name + "-RP")), true));
-    WritePackFile(lib + name + ".FB", spec);
+    PackSpec pack;
+    pack.members.push_back(Member(2, CodeModule(name, TextBytes(name + "-CODE")), true));
+    if (withRp) pack.members.push_back(Member(3, CodeModule(name + "RP", TextBytes(name + "-RP")), true));
+    WritePackFile(lib + name + ".FB", pack);
   }
 
   // srec_info accepts the download file.
