@@ -392,10 +392,12 @@ int HexDigit(int c) {
 }
 
 // Reads a hexadecimal field of up to `digits` digits after optional white
-// space; false when no digit stands there.
-bool ReadHexField(platform::Stream* in, int digits, int* value) {
+// space; false when no digit stands there, with *atEnd true when that is
+// because the file ended.
+bool ReadHexField(platform::Stream* in, int digits, int* value, bool* atEnd) {
   int c = platform::Getc(in);
   while (c != platform::kEndOfFile && IsBlank(c)) c = platform::Getc(in);
+  *atEnd = (c == platform::kEndOfFile);
   int v = 0;
   int n = 0;
   while (n < digits && c != platform::kEndOfFile && HexDigit(c) >= 0) {
@@ -423,22 +425,27 @@ ReadResult ReadObjectRecord() {
   } while (c != 'S');
   int type = 0;
   int count = 0;
+  bool atEnd = false;
   // Without a type and a count the text is not a record at all: the file's
   // records end there, as they always have for text after the last one.
-  if (!ReadHexField(in, 1, &type) || !ReadHexField(in, 2, &count))
+  if (!ReadHexField(in, 1, &type, &atEnd) || !ReadHexField(in, 2, &count, &atEnd))
     return ReadResult::kEnd;
   r.type = type;
   r.count = count;
+  // A record that does not fit, that the end of the file cuts off or whose
+  // checksum is wrong is damaged.  Other text in its place still just ends
+  // the valid records.
   if (count > kRecordDataSize) return ReadResult::kDamaged;
   int sum = count;
   for (int i = 0; i + 1 < count; ++i) {
     int b = 0;
-    if (!ReadHexField(in, 2, &b)) return ReadResult::kDamaged;
+    if (!ReadHexField(in, 2, &b, &atEnd)) return atEnd ? ReadResult::kDamaged : ReadResult::kEnd;
     r.data[i] = static_cast<uint8_t>(b);
     sum += b;
   }
   int checksum = 0;
-  if (!ReadHexField(in, 2, &checksum)) return ReadResult::kDamaged;
+  if (!ReadHexField(in, 2, &checksum, &atEnd))
+    return atEnd ? ReadResult::kDamaged : ReadResult::kEnd;
   if (checksum != (~sum & 0xFF)) return ReadResult::kDamaged;
   r.valid = 1;
   return ReadResult::kValid;
