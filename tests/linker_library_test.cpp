@@ -1,35 +1,11 @@
 // The one-pass library search and the placement of regions into sections.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <sstream>
-
 #include "linker.h"
 #include "support/m68objects.h"
 
 namespace varnel::testing {
 namespace {
-
-// The log lines that start with one of the prefixes, in order; a progress
-// text before it on the same line is passed over.
-std::vector<std::string> LinesStarting(const std::string& text,
-                                       const std::vector<std::string>& prefixes) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::string stage = "Linking with M68 files.";
-    if (line.rfind(stage, 0) == 0) line.erase(0, stage.size());
-    line.erase(0, std::min(line.find_first_not_of('.'), line.size()));  // progress dots
-    for (const std::string& p : prefixes) {
-      if (line.rfind(p, 0) == 0) {
-        out.push_back(line);
-        break;
-      }
-    }
-  }
-  return out;
-}
 
 const std::vector<std::string> kSearchLines = {"Processing Module", "This module loaded",
                                                "Redundant global", "Locating Module"};
