@@ -549,23 +549,32 @@ bool FormPath(char* path, const char* name) {
   return true;
 }
 
-void OpenSubmitFile() {
-  LinkerState& st = State();
+// Opens a file of the working directory, logging its path at level 2 in
+// `logFormat`; linker error 2 when it cannot be opened or its path is too
+// long.
+platform::Stream* OpenWorkFile(const char* name, const char* mode, const char* logFormat) {
   char path[kMaxPath + 1];
-  if (FormPath(path, st.params->submitFileName)) {
-    LinkPrint(2, "Opening Sub File \"%s\"\n", path);
-    st.submitFile = OpenShared(path, "r");
+  platform::Stream* stream = nullptr;
+  if (FormPath(path, name)) {
+    LinkPrint(2, logFormat, path);
+    stream = OpenShared(path, mode);
   }
-  if (st.submitFile == nullptr) LinkError(2, st.params->submitFileName, st.params->workDir);
+  if (stream == nullptr) LinkError(2, name, State().params->workDir);
+  return stream;
 }
 
-void CloseSubmitFile() {
-  LinkerState& st = State();
-  if (st.submitFile != nullptr) {
-    platform::Close(st.submitFile);
-    st.submitFile = nullptr;
-  }
+// Closes a stream that is only read, if it is open, and forgets it.
+void CloseInput(platform::Stream*& stream) {
+  if (stream != nullptr) platform::Close(stream);
+  stream = nullptr;
 }
+
+void OpenSubmitFile() {
+  LinkerState& st = State();
+  st.submitFile = OpenWorkFile(st.params->submitFileName, "r", "Opening Sub File \"%s\"\n");
+}
+
+void CloseSubmitFile() { CloseInput(State().submitFile); }
 
 // Reads one whole line; a line longer than the buffer keeps its start and
 // *overlong tells that the rest was passed over.
@@ -656,13 +665,7 @@ void ReadSubmitFile() {
 
 // ---- modules ------------------------------------------------------------------
 
-void CloseObjectFile() {
-  LinkerState& st = State();
-  if (st.objectFile != nullptr) {
-    platform::Close(st.objectFile);
-    st.objectFile = nullptr;
-  }
-}
+void CloseObjectFile() { CloseInput(State().objectFile); }
 
 bool OpenObjectFile(const InputFileEntry& f) {
   LinkerState& st = State();
@@ -1006,12 +1009,7 @@ void PokeLimits() {
 void OpenLinkOutput() {
   LinkerState& st = State();
   if (st.params->outputFileName == nullptr) return;
-  char path[kMaxPath + 1];
-  if (FormPath(path, st.params->outputFileName)) {
-    LinkPrint(2, "Opening Out File \"%s\"\n", path);
-    st.outputFile = OpenShared(path, "w");
-  }
-  if (st.outputFile == nullptr) LinkError(2, st.params->outputFileName, st.params->workDir);
+  st.outputFile = OpenWorkFile(st.params->outputFileName, "w", "Opening Out File \"%s\"\n");
 }
 
 void WriteS1Image() {
