@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <sstream>
 
 #include "format.h"
 
@@ -88,6 +90,25 @@ uint8_t CurrentYearCode() {
 
 std::string LimitsLine(uint16_t xramLast, uint16_t aromLast) {
   return S1Line(0x805A, Word(xramLast) + Word(aromLast) + Bytes{CurrentYearCode()});
+}
+
+std::vector<std::string> LinesStarting(const std::string& text,
+                                       const std::vector<std::string>& prefixes) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::string stage = "Linking with M68 files.";
+    if (line.rfind(stage, 0) == 0) line.erase(0, stage.size());
+    line.erase(0, std::min(line.find_first_not_of('.'), line.size()));  // progress dots
+    for (const std::string& p : prefixes) {
+      if (line.rfind(p, 0) == 0) {
+        out.push_back(line);
+        break;
+      }
+    }
+  }
+  return out;
 }
 
 bool SrecInfoAccepts(const std::string& path) {

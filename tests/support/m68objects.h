@@ -43,6 +43,12 @@ std::string S1Line(uint32_t address, const Bytes& bytes);
 std::string LimitsLine(uint16_t xramLast, uint16_t aromLast);
 uint8_t CurrentYearCode();
 
+// The lines of a log that start with one of the prefixes, in order; the
+// stage's opening progress text and progress dots before them on the same
+// line are passed over.
+std::vector<std::string> LinesStarting(const std::string& text,
+                                       const std::vector<std::string>& prefixes);
+
 // Runs `srec_info` on a file; true when it reads it without complaint.
 // Always true on Windows, which has no such tool here.
 bool SrecInfoAccepts(const std::string& path);

@@ -392,10 +392,12 @@ int HexDigit(int c) {
 }
 
 // Reads a hexadecimal field of up to `digits` digits after optional white
-// space; false when no digit stands there.
-bool ReadHexField(platform::Stream* in, int digits, int* value) {
+// space; false when no digit stands there, with *atEnd true when that is
+// because the file ended.
+bool ReadHexField(platform::Stream* in, int digits, int* value, bool* atEnd) {
   int c = platform::Getc(in);
   while (c != platform::kEndOfFile && IsBlank(c)) c = platform::Getc(in);
+  *atEnd = (c == platform::kEndOfFile);
   int v = 0;
   int n = 0;
   while (n < digits && c != platform::kEndOfFile && HexDigit(c) >= 0) {
@@ -423,22 +425,27 @@ ReadResult ReadObjectRecord() {
   } while (c != 'S');
   int type = 0;
   int count = 0;
+  bool atEnd = false;
   // Without a type and a count the text is not a record at all: the file's
   // records end there, as they always have for text after the last one.
-  if (!ReadHexField(in, 1, &type) || !ReadHexField(in, 2, &count))
+  if (!ReadHexField(in, 1, &type, &atEnd) || !ReadHexField(in, 2, &count, &atEnd))
     return ReadResult::kEnd;
   r.type = type;
   r.count = count;
+  // A record that does not fit, that the end of the file cuts off or whose
+  // checksum is wrong is damaged.  Other text in its place still just ends
+  // the valid records.
   if (count > kRecordDataSize) return ReadResult::kDamaged;
   int sum = count;
   for (int i = 0; i + 1 < count; ++i) {
     int b = 0;
-    if (!ReadHexField(in, 2, &b)) return ReadResult::kDamaged;
+    if (!ReadHexField(in, 2, &b, &atEnd)) return atEnd ? ReadResult::kDamaged : ReadResult::kEnd;
     r.data[i] = static_cast<uint8_t>(b);
     sum += b;
   }
   int checksum = 0;
-  if (!ReadHexField(in, 2, &checksum)) return ReadResult::kDamaged;
+  if (!ReadHexField(in, 2, &checksum, &atEnd))
+    return atEnd ? ReadResult::kDamaged : ReadResult::kEnd;
   if (checksum != (~sum & 0xFF)) return ReadResult::kDamaged;
   r.valid = 1;
   return ReadResult::kValid;
@@ -542,23 +549,32 @@ bool FormPath(char* path, const char* name) {
   return true;
 }
 
-void OpenSubmitFile() {
-  LinkerState& st = State();
+// Opens a file of the working directory, logging its path at level 2 in
+// `logFormat`; linker error 2 when it cannot be opened or its path is too
+// long.
+platform::Stream* OpenWorkFile(const char* name, const char* mode, const char* logFormat) {
   char path[kMaxPath + 1];
-  if (FormPath(path, st.params->submitFileName)) {
-    LinkPrint(2, "Opening Sub File \"%s\"\n", path);
-    st.submitFile = OpenShared(path, "r");
+  platform::Stream* stream = nullptr;
+  if (FormPath(path, name)) {
+    LinkPrint(2, logFormat, path);
+    stream = OpenShared(path, mode);
   }
-  if (st.submitFile == nullptr) LinkError(2, st.params->submitFileName, st.params->workDir);
+  if (stream == nullptr) LinkError(2, name, State().params->workDir);
+  return stream;
 }
 
-void CloseSubmitFile() {
-  LinkerState& st = State();
-  if (st.submitFile != nullptr) {
-    platform::Close(st.submitFile);
-    st.submitFile = nullptr;
-  }
+// Closes a stream that is only read, if it is open, and forgets it.
+void CloseInput(platform::Stream*& stream) {
+  if (stream != nullptr) platform::Close(stream);
+  stream = nullptr;
 }
+
+void OpenSubmitFile() {
+  LinkerState& st = State();
+  st.submitFile = OpenWorkFile(st.params->submitFileName, "r", "Opening Sub File \"%s\"\n");
+}
+
+void CloseSubmitFile() { CloseInput(State().submitFile); }
 
 // Reads one whole line; a line longer than the buffer keeps its start and
 // *overlong tells that the rest was passed over.
@@ -649,13 +665,7 @@ void ReadSubmitFile() {
 
 // ---- modules ------------------------------------------------------------------
 
-void CloseObjectFile() {
-  LinkerState& st = State();
-  if (st.objectFile != nullptr) {
-    platform::Close(st.objectFile);
-    st.objectFile = nullptr;
-  }
-}
+void CloseObjectFile() { CloseInput(State().objectFile); }
 
 bool OpenObjectFile(const InputFileEntry& f) {
   LinkerState& st = State();
@@ -999,12 +1009,7 @@ void PokeLimits() {
 void OpenLinkOutput() {
   LinkerState& st = State();
   if (st.params->outputFileName == nullptr) return;
-  char path[kMaxPath + 1];
-  if (FormPath(path, st.params->outputFileName)) {
-    LinkPrint(2, "Opening Out File \"%s\"\n", path);
-    st.outputFile = OpenShared(path, "w");
-  }
-  if (st.outputFile == nullptr) LinkError(2, st.params->outputFileName, st.params->workDir);
+  st.outputFile = OpenWorkFile(st.params->outputFileName, "w", "Opening Out File \"%s\"\n");
 }
 
 void WriteS1Image() {
