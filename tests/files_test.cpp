@@ -90,7 +90,7 @@ TEST(BackupExistingFile, RenamesToTheBackupName) {
   }
 }
 
-TEST(BackupExistingFile, DISABLED_ATrailingDotIsDroppedFirst) {
+TEST(BackupExistingFile, ATrailingDotIsDroppedFirst) {
   // The file system takes "NAME." as NAME, so the backup of it is NAM~.
   TempDir dir;
   WriteFile(dir / "NAME", "data");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -291,6 +292,19 @@ TEST_F(RunControl, TheLastErrorReportedWins) {
   }
 }
 
+int LinkerThatThrows(LinkParams*) { throw std::bad_alloc(); }
+
+TEST_F(RunControl, AnythingEscapingAStageEndsThatStageOnly) {
+  const StageEntries throwing = {FakePlanner, LinkerThatThrows, FakeImageBuilder};
+  SetStageEntries(&throwing);
+  WriteFile(dir / "KEEP.$$$", "t");
+  EXPECT_EQ(RunVarnel(), 2000);
+  EXPECT_EQ(Message(), Header(2000) + "Internal error.");
+  EXPECT_EQ(Log(), Crlf(kOpening + "planner level 0\nplanner progress\n" +
+                        ErrorBlock(2000, "Internal error.")));
+  EXPECT_TRUE(Exists(dir / "KEEP.$$$"));
+}
+
 TEST_F(RunControl, LogThatCannotBeOpenedGives102NamingThePath) {
   // A directory in place of the log file.
   std::string path = dir.Path() + "SUB";
@@ -300,6 +314,38 @@ TEST_F(RunControl, LogThatCannotBeOpenedGives102NamingThePath) {
             102);
   EXPECT_EQ(Message(), Header(102) + "Can't open log file \"" + path + "\". ");
   EXPECT_TRUE(g.calls.empty());
+}
+
+TEST_F(RunControl, LogHeldByAnotherWriterIsLeftAsItWas) {
+  platform::Stream* holder = platform::Open((dir / "RUN.LOG").c_str(), "w");
+  ASSERT_NE(holder, nullptr);
+  ASSERT_TRUE(platform::WriteText(holder, "earlier log\n"));
+  ASSERT_TRUE(platform::Flush(holder));
+  EXPECT_EQ(RunVarnel(), 102);
+  EXPECT_EQ(Message(), Header(102) + "Can't open log file \"" + (dir / "RUN.LOG") + "\". ");
+  EXPECT_TRUE(g.calls.empty());
+  EXPECT_EQ(Log(), "earlier log\r\n");
+  EXPECT_TRUE(platform::Close(holder));
+}
+
+// While the call runs, others may read the log but not write it.
+int PlannerProbingTheLog(PlanParams* p) {
+  std::string path = std::string(p->workDir) + "RUN.LOG";
+  platform::Stream* writer = platform::Open(path.c_str(), "w");
+  platform::Stream* reader = platform::Open(path.c_str(), "r");
+  g.calls.push_back(writer == nullptr && reader != nullptr ? 1 : -1);
+  if (writer) platform::Close(writer);
+  if (reader) platform::Close(reader);
+  p->driverInfo.SetExecType(1);
+  return 0;
+}
+
+TEST_F(RunControl, TheOpenLogDeniesOtherWriters) {
+  const StageEntries probing = {PlannerProbingTheLog, FakeLinker, FakeImageBuilder};
+  SetStageEntries(&probing);
+  EXPECT_EQ(RunVarnel(), 0);
+  EXPECT_EQ(g.calls, (std::vector<int>{1, 2}));
+  EXPECT_EQ(Log(), Crlf(kOpening));
 }
 
 TEST_F(RunControl, LogPathOverTheLimitIsNotOpened) {
@@ -385,7 +431,7 @@ TEST(VarnelGetVersion, CopiesBoundedByTheLength) {
   VarnelGetVersion(nullptr, 100);  // nothing to write into
 }
 
-TEST_F(RunControl, DISABLED_SuccessDeletesEveryTemporaryFileAndFailureNone) {
+TEST_F(RunControl, SuccessDeletesEveryTemporaryFileAndFailureNone) {
   const std::vector<std::string> temporary = {"A.$$$", "b.$$~", "OLD.$$X", "JOB.$$$"};
   const std::vector<std::string> kept = {"KEEP.TXT", "TWO.$$", "LONG.$$$$", "X$$$", "NOTE.$$$.TXT"};
   auto make = [&] {
@@ -406,7 +452,7 @@ TEST_F(RunControl, DISABLED_SuccessDeletesEveryTemporaryFileAndFailureNone) {
   for (const auto& n : kept) EXPECT_TRUE(Exists(dir / n)) << n;
 }
 
-TEST_F(RunControl, DISABLED_CleanUpLeavesTheOpenLogInPlace) {
+TEST_F(RunControl, CleanUpLeavesTheOpenLogInPlace) {
   WriteFile(dir / "OTHER.$$$", "t");
   ASSERT_EQ(Varnel("JOB.ARG", nullptr, dir.Path().c_str(), "run.$$$", "JOB.SUB", nullptr, 3,
                    message, sizeof message),
@@ -415,7 +461,7 @@ TEST_F(RunControl, DISABLED_CleanUpLeavesTheOpenLogInPlace) {
   EXPECT_FALSE(Exists(dir / "OTHER.$$$"));
 }
 
-TEST_F(RunControl, DISABLED_FailedLogIsReportedAs103WithoutChangingTheResult) {
+TEST_F(RunControl, FailedLogIsReportedAs103WithoutChangingTheResult) {
   const std::string text103 = Header(103) + "The log file could not be closed.";
   const std::string logPath = dir / "RUN.LOG";
   struct Case {
