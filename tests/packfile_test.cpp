@@ -18,6 +18,7 @@ using testing::PackMember;
 using testing::PackSpec;
 using testing::ReadBytes;
 using testing::ReadFile;
+using testing::StorePackCrc;
 using testing::TempDir;
 using testing::WriteBytes;
 using testing::WriteFile;
@@ -399,9 +400,7 @@ TEST_F(PackFileTest, ShortFilesDoNotOpen) {
   std::vector<uint8_t> whole = BuildPackFile(Plain({}));
   ASSERT_EQ(whole.size(), 96u);
   std::vector<uint8_t> cut(whole.begin(), whole.end() - 1);
-  uint16_t crc = PackCrc16(cut.data() + 48, cut.size() - 48, 0);
-  cut[46] = static_cast<uint8_t>((crc & 0xFF) ^ kPackKeyTable[46]);
-  cut[47] = static_cast<uint8_t>((crc >> 8) ^ kPackKeyTable[47]);
+  StorePackCrc(cut);
   WriteBytes(dir / "CUT.FB", cut);
   EXPECT_EQ(OpenPackFile("CUT", dir.Path().c_str(), "FB"), nullptr);
   WriteBytes(dir / "EMPTY.FB", {});
@@ -409,6 +408,32 @@ TEST_F(PackFileTest, ShortFilesDoNotOpen) {
   WriteBytes(dir / "WHOLE.FB", whole);
   EXPECT_NE(OpenPackFile("WHOLE", dir.Path().c_str(), "FB"), nullptr);
   EXPECT_EQ(GetPackVersion(), 31);
+}
+
+TEST_F(PackFileTest, ExtendedBlockMissingFromTheFile) {
+  // A version-32 header on a file that ends after member 2: the block reads
+  // as empty, not as what the previous file held.
+  PackSpec full;
+  full.info = MakeDriverInfo("Earlier driver", 5, {1});
+  ASSERT_NE(Open(full, "FULL.FB", "FULL", "FB"), nullptr);
+  ASSERT_EQ(GetPackDriverInfo(nullptr), 1);
+  ClosePackFile();
+
+  std::vector<uint8_t> file = BuildPackFile(Plain({Member(2, "obj")}));
+  std::vector<uint8_t> header(file.begin() + 46, file.begin() + 96);
+  ScrambleBuffer(header.data(), header.size(), 46);
+  header[94 - 46] = 32;
+  ScrambleBuffer(header.data(), header.size(), 46);
+  std::copy(header.begin(), header.end(), file.begin() + 46);
+  StorePackCrc(file);
+  WriteBytes(dir / "CUT.FB", file);
+  ASSERT_NE(OpenPackFile("CUT", dir.Path().c_str(), "FB"), nullptr);
+  EXPECT_EQ(IsExtendedPack(), 1);
+  DriverInfo info;
+  EXPECT_EQ(GetPackDriverInfo(&info), 0);
+  EXPECT_EQ(PackKind(), 0);
+  EXPECT_EQ(PackMemberSize(7), 0u);
+  EXPECT_EQ(Extract(2, 1, "OBJ"), "obj");
 }
 
 TEST_F(PackFileTest, OverlongNamesFailWithoutCutting) {
