@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "format.h"
 #include "packfile.h"
+#include "platform/platform.h"
 #include "support/packer.h"
 #include "support/testutil.h"
 
@@ -392,6 +394,74 @@ TEST_F(PackFileTest, ExtractionPutsAnOlderFileAside) {
   EXPECT_EQ(ReadFile(dir / "ALIAS.$$$"), "new object");
   // An output that cannot be created.
   EXPECT_EQ(ExtractPackMember(2, 1, "%sNO/SUCH/DIR", dir.Path().c_str()), 0);
+}
+
+TEST_F(PackFileTest, MemberDatesComeFromExtendedFilesOnly) {
+  const uint16_t date = static_cast<uint16_t>((29 << 9) | (3 << 5) | 2);    // 2 March 2009
+  const uint16_t time = static_cast<uint16_t>((13 << 11) | (5 << 5) | 10);  // 13:05:20
+  PackMember dated = Member(2, "obj");
+  dated.date = date;
+  dated.time = time;
+  PackMember undated = Member(3, "rp");  // 0 and 0: no valid date
+  struct Case {
+    uint8_t version;
+    int member;
+    bool takesDate;
+  };
+  const Case cases[] = {{32, 2, true}, {31, 2, false}, {32, 3, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Format("version %d member %d", c.version, c.member));
+    PackSpec spec;
+    spec.version = c.version;
+    spec.members = {dated, undated};
+    ASSERT_NE(Open(spec, "D.FB", "D", "FB"), nullptr);
+    ASSERT_EQ(ExtractPackMember(c.member, 1, "%sOUT", dir.Path().c_str()), 1);
+    uint16_t gotDate = 0, gotTime = 0;
+    ASSERT_TRUE(platform::GetFileDosTime((dir / "OUT").c_str(), &gotDate, &gotTime));
+    if (c.takesDate) {
+      EXPECT_EQ(gotDate, date);
+      EXPECT_EQ(gotTime, time);
+    } else {
+      // The time of its writing, well after 2009.
+      EXPECT_GT(gotDate >> 9, 29);
+    }
+    ClosePackFile();
+  }
+}
+
+TEST_F(PackFileTest, MemberThatFailsToWriteIsNotUnpacked) {
+  std::vector<uint8_t> data = Pattern(5000, 9);
+  PackMember m2;
+  m2.number = 2;
+  m2.data = data;
+  ASSERT_NE(Open(Plain({m2}), "A.FB", "A", "FB"), nullptr);
+  int n = 0;
+  for (platform::FaultOp op :
+       {platform::FaultOp::Write, platform::FaultOp::Flush, platform::FaultOp::Close}) {
+    SCOPED_TRACE(static_cast<int>(op));
+    // A fresh name each time, so that no backup step meets the fault first.
+    const std::string out = dir / Format("OUT%d.$$$", ++n);
+    platform::InjectFault(out.c_str(), op);
+    EXPECT_EQ(ExtractPackMember(2, 1, "%s", out.c_str()), 0);
+    platform::ClearFaults();
+  }
+  // A packed file that fails to read mid-member gives no member, and is not
+  // trusted for another until it is opened again.
+  const std::string packed = dir / "A.FB";
+  platform::InjectFault(packed.c_str(), platform::FaultOp::Read);
+  EXPECT_EQ(Extract(2, 1, "READ.$$$"), "");
+  platform::ClearFaults();
+  EXPECT_EQ(Extract(2, 1, "AGAIN.$$$"), "");
+  ASSERT_NE(OpenPackFile("A", dir.Path().c_str(), "FB"), nullptr);
+  EXPECT_EQ(Bytes(Extract(2, 1, "OUT.$$$")), data);
+}
+
+TEST_F(PackFileTest, UnreadableFileDoesNotOpen) {
+  WritePackFile(dir / "A.FB", Plain({Member(2, "obj")}));
+  platform::InjectFault((dir / "A.FB").c_str(), platform::FaultOp::Read);
+  EXPECT_EQ(OpenPackFile("A", dir.Path().c_str(), "FB"), nullptr);
+  platform::ClearFaults();
+  EXPECT_NE(OpenPackFile("A", dir.Path().c_str(), "FB"), nullptr);
 }
 
 TEST_F(PackFileTest, ShortFilesDoNotOpen) {
