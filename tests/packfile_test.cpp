@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "format.h"
 #include "packfile.h"
+#include "platform/platform.h"
 #include "support/packer.h"
 #include "support/testutil.h"
 
@@ -18,6 +20,7 @@ using testing::PackMember;
 using testing::PackSpec;
 using testing::ReadBytes;
 using testing::ReadFile;
+using testing::StorePackCrc;
 using testing::TempDir;
 using testing::WriteBytes;
 using testing::WriteFile;
@@ -393,15 +396,81 @@ TEST_F(PackFileTest, ExtractionPutsAnOlderFileAside) {
   EXPECT_EQ(ExtractPackMember(2, 1, "%sNO/SUCH/DIR", dir.Path().c_str()), 0);
 }
 
+TEST_F(PackFileTest, MemberDatesComeFromExtendedFilesOnly) {
+  const uint16_t date = static_cast<uint16_t>((29 << 9) | (3 << 5) | 2);    // 2 March 2009
+  const uint16_t time = static_cast<uint16_t>((13 << 11) | (5 << 5) | 10);  // 13:05:20
+  PackMember dated = Member(2, "obj");
+  dated.date = date;
+  dated.time = time;
+  PackMember undated = Member(3, "rp");  // 0 and 0: no valid date
+  struct Case {
+    uint8_t version;
+    int member;
+    bool takesDate;
+  };
+  const Case cases[] = {{32, 2, true}, {31, 2, false}, {32, 3, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Format("version %d member %d", c.version, c.member));
+    PackSpec spec;
+    spec.version = c.version;
+    spec.members = {dated, undated};
+    ASSERT_NE(Open(spec, "D.FB", "D", "FB"), nullptr);
+    ASSERT_EQ(ExtractPackMember(c.member, 1, "%sOUT", dir.Path().c_str()), 1);
+    uint16_t gotDate = 0, gotTime = 0;
+    ASSERT_TRUE(platform::GetFileDosTime((dir / "OUT").c_str(), &gotDate, &gotTime));
+    if (c.takesDate) {
+      EXPECT_EQ(gotDate, date);
+      EXPECT_EQ(gotTime, time);
+    } else {
+      // The time of its writing, well after 2009.
+      EXPECT_GT(gotDate >> 9, 29);
+    }
+    ClosePackFile();
+  }
+}
+
+TEST_F(PackFileTest, MemberThatFailsToWriteIsNotUnpacked) {
+  std::vector<uint8_t> data = Pattern(5000, 9);
+  PackMember m2;
+  m2.number = 2;
+  m2.data = data;
+  ASSERT_NE(Open(Plain({m2}), "A.FB", "A", "FB"), nullptr);
+  int n = 0;
+  for (platform::FaultOp op :
+       {platform::FaultOp::Write, platform::FaultOp::Flush, platform::FaultOp::Close}) {
+    SCOPED_TRACE(static_cast<int>(op));
+    // A fresh name each time, so that no backup step meets the fault first.
+    const std::string out = dir / Format("OUT%d.$$$", ++n);
+    platform::InjectFault(out.c_str(), op);
+    EXPECT_EQ(ExtractPackMember(2, 1, "%s", out.c_str()), 0);
+    platform::ClearFaults();
+  }
+  // A packed file that fails to read mid-member gives no member, and is not
+  // trusted for another until it is opened again.
+  const std::string packed = dir / "A.FB";
+  platform::InjectFault(packed.c_str(), platform::FaultOp::Read);
+  EXPECT_EQ(Extract(2, 1, "READ.$$$"), "");
+  platform::ClearFaults();
+  EXPECT_EQ(Extract(2, 1, "AGAIN.$$$"), "");
+  ASSERT_NE(OpenPackFile("A", dir.Path().c_str(), "FB"), nullptr);
+  EXPECT_EQ(Bytes(Extract(2, 1, "OUT.$$$")), data);
+}
+
+TEST_F(PackFileTest, UnreadableFileDoesNotOpen) {
+  WritePackFile(dir / "A.FB", Plain({Member(2, "obj")}));
+  platform::InjectFault((dir / "A.FB").c_str(), platform::FaultOp::Read);
+  EXPECT_EQ(OpenPackFile("A", dir.Path().c_str(), "FB"), nullptr);
+  platform::ClearFaults();
+  EXPECT_NE(OpenPackFile("A", dir.Path().c_str(), "FB"), nullptr);
+}
+
 TEST_F(PackFileTest, ShortFilesDoNotOpen) {
   // A header-only file, cut by one byte and given the CRC of what remains,
   // would check; its header runs outside the file, so it must not open.
   std::vector<uint8_t> whole = BuildPackFile(Plain({}));
   ASSERT_EQ(whole.size(), 96u);
   std::vector<uint8_t> cut(whole.begin(), whole.end() - 1);
-  uint16_t crc = PackCrc16(cut.data() + 48, cut.size() - 48, 0);
-  cut[46] = static_cast<uint8_t>((crc & 0xFF) ^ kPackKeyTable[46]);
-  cut[47] = static_cast<uint8_t>((crc >> 8) ^ kPackKeyTable[47]);
+  StorePackCrc(cut);
   WriteBytes(dir / "CUT.FB", cut);
   EXPECT_EQ(OpenPackFile("CUT", dir.Path().c_str(), "FB"), nullptr);
   WriteBytes(dir / "EMPTY.FB", {});
@@ -409,6 +478,32 @@ TEST_F(PackFileTest, ShortFilesDoNotOpen) {
   WriteBytes(dir / "WHOLE.FB", whole);
   EXPECT_NE(OpenPackFile("WHOLE", dir.Path().c_str(), "FB"), nullptr);
   EXPECT_EQ(GetPackVersion(), 31);
+}
+
+TEST_F(PackFileTest, ExtendedBlockMissingFromTheFile) {
+  // A version-32 header on a file that ends after member 2: the block reads
+  // as empty, not as what the previous file held.
+  PackSpec full;
+  full.info = MakeDriverInfo("Earlier driver", 5, {1});
+  ASSERT_NE(Open(full, "FULL.FB", "FULL", "FB"), nullptr);
+  ASSERT_EQ(GetPackDriverInfo(nullptr), 1);
+  ClosePackFile();
+
+  std::vector<uint8_t> file = BuildPackFile(Plain({Member(2, "obj")}));
+  std::vector<uint8_t> header(file.begin() + 46, file.begin() + 96);
+  ScrambleBuffer(header.data(), header.size(), 46);
+  header[94 - 46] = 32;
+  ScrambleBuffer(header.data(), header.size(), 46);
+  std::copy(header.begin(), header.end(), file.begin() + 46);
+  StorePackCrc(file);
+  WriteBytes(dir / "CUT.FB", file);
+  ASSERT_NE(OpenPackFile("CUT", dir.Path().c_str(), "FB"), nullptr);
+  EXPECT_EQ(IsExtendedPack(), 1);
+  DriverInfo info;
+  EXPECT_EQ(GetPackDriverInfo(&info), 0);
+  EXPECT_EQ(PackKind(), 0);
+  EXPECT_EQ(PackMemberSize(7), 0u);
+  EXPECT_EQ(Extract(2, 1, "OBJ"), "obj");
 }
 
 TEST_F(PackFileTest, OverlongNamesFailWithoutCutting) {

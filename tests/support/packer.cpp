@@ -86,11 +86,16 @@ std::vector<uint8_t> BuildPackFile(const PackSpec& spec) {
   // The CRC covers the file as stored, so the header is scrambled first and
   // its CRC field filled in (scrambled in place) afterwards.
   ScrambleBuffer(out.data() + kHeaderOffset, 50, kHeaderOffset);
-  uint16_t crc = PackCrc16(out.data() + 48, out.size() - 48, 0);
-  if (spec.badCrc) crc = static_cast<uint16_t>(crc ^ 0x0101);
-  out[46] = static_cast<uint8_t>((crc & 0xFF) ^ kPackKeyTable[46]);
-  out[47] = static_cast<uint8_t>((crc >> 8) ^ kPackKeyTable[47]);
+  StorePackCrc(out);
+  if (spec.badCrc) out[46] ^= 0x01;
   return out;
+}
+
+void StorePackCrc(std::vector<uint8_t>& file) {
+  if (file.size() < 48) throw std::invalid_argument("packer: no room for the CRC");
+  uint16_t crc = PackCrc16(file.data() + 48, file.size() - 48, 0);
+  file[46] = static_cast<uint8_t>((crc & 0xFF) ^ kPackKeyTable[46]);
+  file[47] = static_cast<uint8_t>((crc >> 8) ^ kPackKeyTable[47]);
 }
 
 void WritePackFile(const std::string& path, const PackSpec& spec) {

@@ -38,6 +38,9 @@ struct PackSpec {
 // that is not extended) or given twice.
 std::vector<uint8_t> BuildPackFile(const PackSpec& spec);
 void WritePackFile(const std::string& path, const PackSpec& spec);
+// Stores the CRC of bytes 48 to the end at 46, scrambled, for a file that a
+// test has changed after building it.
+void StorePackCrc(std::vector<uint8_t>& file);
 // True when the reader takes a file of this spec as extended (magic 0x4173
 // and version 32 or more), which is when the packer writes the extended block.
 bool IsExtendedSpec(const PackSpec& spec);

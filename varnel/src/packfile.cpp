@@ -156,10 +156,13 @@ bool ReadPackHeader() {
     MemberPlace block = LocatePackMember(kExtendedMember);
     // A block cut short by the end of the file reads zero where it is
     // missing, so nothing from outside the file counts as driver data.
+    size_t got = 0;
     if (platform::Seek(st.file, block.offset)) {
-      platform::Read(st.file, st.extended, kExtendedSize);
+      got = platform::Read(st.file, st.extended, kExtendedSize);
     }
-    ScrambleBuffer(st.extended + kExtField, kExtFieldSize, st.extended[kExtKeyStart]);
+    if (got >= kExtField + kExtFieldSize) {
+      ScrambleBuffer(st.extended + kExtField, kExtFieldSize, st.extended[kExtKeyStart]);
+    }
   }
   return !platform::ReadFailed(st.file);
 }
