@@ -30,6 +30,11 @@ std::string WriteImage(const TempDir& dir) {
   return ReadFile(dir / "IMAGE.S1");
 }
 
+void ExpectEndsWith(const std::string& text, const std::string& tail) {
+  ASSERT_GE(text.size(), tail.size()) << text;
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
 Bytes Counting(int from, int n) {
   Bytes b;
   for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(from + i));
@@ -153,8 +158,7 @@ TEST(LinkerImage, ExecType5Ending) {
       "HI       8001 \n"
       "--------------End----------------\n"
       "globals = 1/2000  externs = 0/5200  fixups  = 0/5200  \n";
-  ASSERT_GE(h.log.text.size(), tail.size());
-  EXPECT_EQ(h.log.text.substr(h.log.text.size() - tail.size()), tail);
+  ExpectEndsWith(h.log.text, tail);
   EXPECT_EQ(h.log.text.find("Summary"), std::string::npos);
   EXPECT_EQ(h.log.text.find("Opening Out File"), std::string::npos);
   EXPECT_EQ(h.params.programUsed, 77u);
@@ -176,8 +180,7 @@ TEST(LinkerImage, ExecType5StopsAtFFFF) {
       "[error 2010]Output image exceeded linker capacity.\nWhat happened - This combination of "
       "FB's is too big to handle.\nWhat to check - Try loading fewer FB's, or contact Technical "
       "Support to see if there is an updated linker.\n";
-  ASSERT_GE(h.log.text.size(), tail.size());
-  EXPECT_EQ(h.log.text.substr(h.log.text.size() - tail.size()), tail);
+  ExpectEndsWith(h.log.text, tail);
 }
 
 TEST(LinkerImage, LaterStoreWinsAndNextLinkStartsEmpty) {
