@@ -205,10 +205,19 @@ Workload Generate(int percent) {
   return w;
 }
 
+// The generated links, made once per size and removed at exit.
+struct WorkloadCache {
+  std::map<int, Workload> bySize;
+  ~WorkloadCache() {
+    std::error_code ec;
+    for (const auto& entry : bySize) std::filesystem::remove_all(entry.second.dir, ec);
+  }
+};
+
 const Workload& WorkloadFor(int percent) {
-  static std::map<int, Workload> cache;
-  auto it = cache.find(percent);
-  if (it == cache.end()) it = cache.emplace(percent, Generate(percent)).first;
+  static WorkloadCache cache;
+  auto it = cache.bySize.find(percent);
+  if (it == cache.bySize.end()) it = cache.bySize.emplace(percent, Generate(percent)).first;
   return it->second;
 }
 

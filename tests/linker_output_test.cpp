@@ -30,6 +30,11 @@ std::string WriteImage(const TempDir& dir) {
   return ReadFile(dir / "IMAGE.S1");
 }
 
+void ExpectEndsWith(const std::string& text, const std::string& tail) {
+  ASSERT_GE(text.size(), tail.size()) << text;
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
 Bytes Counting(int from, int n) {
   Bytes b;
   for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(from + i));
@@ -132,6 +137,35 @@ TEST(LinkerImage, AddressWindows) {
                             "\nComputing links.   Please wait ...\n");
 }
 
+// Exec type 5 ends with the globals and the table counts: no summary, no
+// figures, no pokes.
+TEST(LinkerImage, ExecType5Ending) {
+  LinkHarness h;
+  h.Submit(std::string(kSections) + "FILE     " +
+           h.Object("A.OBJ", S0("A") + S3(1, "AROM") + S4(1, 0, 1) + S8(1, 1, "HI") + S9()) +
+           "\n");
+  h.params = LinkParams{};
+  h.log.Fill(h.params, 0);
+  h.params.submitFileName = "LINK.CMD";
+  h.params.outputFileName = "OUT.S1";
+  h.params.execType = 5;
+  h.params.workDir = h.dir.Path().c_str();
+  h.params.programUsed = h.params.programCapacity = 77;
+  ASSERT_EQ(RunLinker(&h.params), 0);
+  const std::string tail =
+      "Computing links.   Please wait ...\n"
+      "------------Globals---------------\n"
+      "HI       8001 \n"
+      "--------------End----------------\n"
+      "globals = 1/2000  externs = 0/5200  fixups  = 0/5200  \n";
+  ExpectEndsWith(h.log.text, tail);
+  EXPECT_EQ(h.log.text.find("Summary"), std::string::npos);
+  EXPECT_EQ(h.log.text.find("Opening Out File"), std::string::npos);
+  EXPECT_EQ(h.params.programUsed, 77u);
+  EXPECT_EQ(h.params.programCapacity, 77u);
+  EXPECT_FALSE(Exists(h.dir / "OUT.S1"));
+}
+
 TEST(LinkerImage, ExecType5StopsAtFFFF) {
   LinkHarness h;
   h.Submit(std::string(kSections) + "FILE     " +
@@ -146,8 +180,7 @@ TEST(LinkerImage, ExecType5StopsAtFFFF) {
       "[error 2010]Output image exceeded linker capacity.\nWhat happened - This combination of "
       "FB's is too big to handle.\nWhat to check - Try loading fewer FB's, or contact Technical "
       "Support to see if there is an updated linker.\n";
-  ASSERT_GE(h.log.text.size(), tail.size());
-  EXPECT_EQ(h.log.text.substr(h.log.text.size() - tail.size()), tail);
+  ExpectEndsWith(h.log.text, tail);
 }
 
 TEST(LinkerImage, LaterStoreWinsAndNextLinkStartsEmpty) {

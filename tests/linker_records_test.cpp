@@ -37,6 +37,25 @@ TEST(LinkerRecords, SyntaxAsTheReaderTakesIt) {
   EXPECT_NE(h.log.text.find("Processing Module \"LOW\"\n"), std::string::npos);
 }
 
+// 79 data bytes and the checksum: the largest record there is.
+TEST(LinkerRecords, LargestRecord) {
+  Bytes run1, run2, run3;
+  for (int i = 0; i < 32; ++i) run1.push_back(static_cast<uint8_t>(i));
+  for (int i = 32; i < 64; ++i) run2.push_back(static_cast<uint8_t>(i));
+  for (int i = 64; i < 73; ++i) run3.push_back(static_cast<uint8_t>(i));
+  std::string s2 = S2(1, 0, Lit(run1) + Lit(run2) + Lit(run3));
+  ASSERT_EQ(s2.substr(0, 4), "S250");
+  LinkHarness h;
+  h.Submit(std::string(kSections) + "FILE     " +
+           h.Object("BIG.OBJ", S0("BIG") + S3(1, "AROM") + S4(1, 0, 72) + s2 + S9()) + "\n");
+  ASSERT_EQ(h.Run(-1), 0) << h.log.text;
+  Bytes all = run1 + run2 + run3;  // 0 to 72
+  EXPECT_EQ(h.Output(), S1Line(0x8000, Bytes(all.begin(), all.begin() + 35)) +
+                            S1Line(0x8023, Bytes(all.begin() + 35, all.begin() + 70)) +
+                            S1Line(0x8046, Bytes(all.begin() + 70, all.end())) +
+                            LimitsLine(0xFFFF, 0x8048) + "S9030000FC\r\n");
+}
+
 // Text after an "S" that does not read as a record ends the file's records
 // without a word, as stored files with notes after their last record rely on.
 TEST(LinkerRecords, TextThatIsNoRecordEndsTheFile) {

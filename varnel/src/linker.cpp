@@ -735,34 +735,44 @@ void PrintHeaderSummary() {
   LinkPrint(0, "-------------------------------\n");
 }
 
+// The externals of a name defined by the current module, once per name:
+// nullptr for a name the module repeats or that no external refers to.
+const ExternSlot* ExternsOfModuleGlobal(int i) {
+  LinkerState& st = State();
+  const GlobalEntry& g = st.globals[i];
+  if (g.olderSameName >= st.globalMark) return nullptr;
+  return FindSlot(st.externsByName, NameKey(g.name), false);
+}
+
 // Whether a library module defines a name that an external entered so far
 // refers to and that nothing before it defines.  The answer and the lines
 // are those of trying every external in table order against the module's
-// globals; the name indexes only spare the scan.
+// globals; the name indexes spare the scan, and the work is bounded by the
+// module's globals and the lines printed.
 bool ModuleIsNeeded() {
   LinkerState& st = State();
   const int mark = st.globalMark;
+  auto definedBefore = [&](int i) { return st.globalGroups[st.globals[i].group].first < mark; };
+  // The first external in table order that a new name of the module meets.
   int32_t firstNeeded = -1;
-  int redundantCount = 0;
-  bool listRedundant = st.params->logLevel >= 2;
   for (int i = mark; i < st.globalCount; ++i) {
-    const GlobalEntry& g = st.globals[i];
-    if (g.olderSameName >= mark) continue;  // this name was taken up already
-    ExternSlot* s = FindSlot(st.externsByName, NameKey(g.name), false);
-    if (s == nullptr) continue;
-    if (st.globalGroups[g.group].first >= mark) {
-      if (firstNeeded < 0 || s->first < firstNeeded) firstNeeded = s->first;
-    } else if (listRedundant) {
-      for (int32_t e = s->first; e >= 0; e = st.externs[e].nextSameName)
-        st.scratch[redundantCount++] = e;
-    }
+    const ExternSlot* s = ExternsOfModuleGlobal(i);
+    if (s != nullptr && !definedBefore(i) && (firstNeeded < 0 || s->first < firstNeeded))
+      firstNeeded = s->first;
   }
-  if (listRedundant) {
-    std::sort(st.scratch, st.scratch + redundantCount);
-    for (int k = 0; k < redundantCount; ++k) {
-      if (firstNeeded >= 0 && st.scratch[k] > firstNeeded) break;
-      LinkPrint(2, "Redundant global \"%s\"\n", st.externs[st.scratch[k]].name);
+  // Every external before it that meets a name already defined.
+  if (st.params->logLevel >= 2) {
+    int count = 0;
+    for (int i = mark; i < st.globalCount; ++i) {
+      const ExternSlot* s = ExternsOfModuleGlobal(i);
+      if (s == nullptr || !definedBefore(i)) continue;
+      for (int32_t e = s->first; e >= 0 && (firstNeeded < 0 || e < firstNeeded);
+           e = st.externs[e].nextSameName)
+        st.scratch[count++] = e;
     }
+    std::sort(st.scratch, st.scratch + count);
+    for (int k = 0; k < count; ++k)
+      LinkPrint(2, "Redundant global \"%s\"\n", st.externs[st.scratch[k]].name);
   }
   if (firstNeeded < 0) return false;
   LinkPrint(1, "This module loaded because of \"%s\"\n", st.externs[firstNeeded].name);
