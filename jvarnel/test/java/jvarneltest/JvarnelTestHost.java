@@ -31,6 +31,11 @@ public final class JvarnelTestHost {
             case "search-path": searchPath(); break;
             case "missing-then-present": missingThenPresent(); break;
             case "version": version(); break;
+            case "link-failure": linkFailure(); break;
+            case "link-long-message": linkLongMessage(); break;
+            case "link-non-ascii-workdir": linkNonAsciiWorkdir(); break;
+            case "link-latin1-input": linkLatin1Input(); break;
+            case "link-empty-array": linkEmptyArray(); break;
             default: throw new IllegalArgumentException("no scenario " + args[0]);
         }
         for (String failure : failures) System.out.println("FAILED: " + failure);
@@ -286,5 +291,95 @@ public final class JvarnelTestHost {
     static void version() throws Exception {
         checkEqual(VERSION, InteropMemDownload.VarnelGetVersion(), "version text");
         checkEqual(VERSION, InteropMemDownload.VarnelGetVersion(), "version text, again");
+    }
+
+    static final String HEADER_FORMAT = VERSION + ", Error %d:\n";
+
+    static String header(int code) {
+        return String.format(HEADER_FORMAT, code);
+    }
+
+    static final String OPEN_FAILED_TEXT = "Cannot open file \"%s\" in directory \"%s\".\n"
+            + "What to check - Make sure the directory exists and the disk is not full.  "
+            + "Note that compressed drives often report false free space. ";
+
+    /** A link that fails: the header line and the message text. */
+    static void linkFailure() throws Exception {
+        Files.createDirectories(Paths.get("w"));
+        String[] message = freshMessage();
+        int code = InteropMemDownload.Varnel("job.arg", "lib/", "w/", "job.log", "job.sub",
+                "job.s1", "x", message);
+        checkEqual(1001, code, "missing ARG file: result");
+        checkEqual(header(1001) + String.format(OPEN_FAILED_TEXT, "job.arg", "w/"), message[0],
+                "missing ARG file: message");
+    }
+
+    /** Message texts longer than the 549 bytes that reach the caller. */
+    static void linkLongMessage() throws Exception {
+        String prefix = header(102) + "Can't open log file \"";
+        // ASCII: the first 549 bytes.
+        String dir = repeatString('d', 560) + "/";
+        String[] message = freshMessage();
+        checkEqual(102, InteropMemDownload.Varnel("job.arg", "lib/", dir, "job.log", "job.sub",
+                "job.s1", "x", message), "long ASCII path: result");
+        checkEqual((prefix + dir).substring(0, 549), message[0], "long ASCII path: message");
+
+        // Two bytes a character: a character the cut breaks is dropped.
+        String wide = repeatString('\u00e9', 300) + "/";
+        int room = 549 - prefix.length();
+        message = freshMessage();
+        checkEqual(102, InteropMemDownload.Varnel("job.arg", "lib/", wide, "job.log", "job.sub",
+                "job.s1", "x", message), "long non-ASCII path: result");
+        checkEqual(prefix + repeatString('\u00e9', room / 2), message[0],
+                "long non-ASCII path: message");
+        check(room % 2 == 1, "long non-ASCII path: the cut falls inside a character");
+    }
+
+    /** A working directory outside ASCII reaches varnel in modified UTF-8. */
+    static void linkNonAsciiWorkdir() throws Exception {
+        String dir = "W\u00f6rk \u20ac/";
+        Files.createDirectories(Paths.get(dir));
+        String[] message = freshMessage();
+        int code = InteropMemDownload.Varnel("job.arg", "lib/", dir, "job.log", "job.sub",
+                "job.s1", "x", message);
+        checkEqual(1001, code, "non-ASCII working directory: result");
+        checkEqual(header(1001) + String.format(OPEN_FAILED_TEXT, "job.arg", dir), message[0],
+                "non-ASCII working directory: message");
+        Path log = Paths.get(dir, "job.log");
+        check(Files.exists(log), "non-ASCII working directory: the log is in it");
+        if (Files.exists(log)) {
+            String text = new String(Files.readAllBytes(log), StandardCharsets.ISO_8859_1);
+            check(text.startsWith(VERSION + "\r\n"), "non-ASCII working directory: log text");
+        }
+        List<String> names = new ArrayList<>();
+        try (var entries = Files.list(Paths.get("."))) {
+            entries.forEach(e -> names.add(e.getFileName().toString()));
+        }
+        names.sort(null);
+        checkEqual(List.of("W\u00f6rk \u20ac", "bin"), names, "nothing written elsewhere");
+    }
+
+    /** A byte of an input file that is not modified UTF-8 arrives as its Latin-1 character. */
+    static void linkLatin1Input() throws Exception {
+        Files.createDirectories(Paths.get("w"));
+        Files.write(Paths.get("w/job.arg"), concat(ascii("bibl"), bytes(0xE9), ascii("/\r\n1 F"),
+                bytes(0xE9), ascii("\r\nXXX\r\n32C000000000\r\n")));
+        String[] message = freshMessage();
+        int code = InteropMemDownload.Varnel("job.arg", "lib/", "w/", "job.log", "job.sub",
+                "job.s1", "x", message);
+        checkEqual(1005, code, "Latin-1 FB name: result");
+        checkEqual(header(1005) + "No file(s) for FB \"F\u00e9\" found in \"lib/\"\n"
+                + "What to check - Is this FB supposed to be downloading into this module?   "
+                + "Does the directory \"lib/\" exist?", message[0], "Latin-1 FB name: message");
+    }
+
+    /** An empty message array: JNI's exception, after varnel has written its files. */
+    static void linkEmptyArray() throws Exception {
+        Files.createDirectories(Paths.get("w"));
+        checkThrows(ArrayIndexOutOfBoundsException.class, "", () ->
+                InteropMemDownload.Varnel("job.arg", "lib/", "w/", "job.log", "job.sub",
+                        "job.s1", "x", new String[0]), "empty message array");
+        Path log = Paths.get("w/job.log");
+        check(Files.exists(log) && Files.size(log) > 0, "empty message array: varnel wrote its log");
     }
 }
