@@ -12,7 +12,7 @@ configure_and_build() {  # build-dir [cmake options...]
 
 # The Windows build: the mingw-w64 cross compiler (posix threads) and Wine to
 # run its test programs.
-WINDOWS_PACKAGES=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix wine64 wine)
+WINDOWS_PACKAGES=(cmake ninja-build googletest default-jdk-headless g++-mingw-w64-x86-64-posix wine64 wine)
 WINDOWS_TOOLCHAIN=cmake/mingw-w64-x86_64.cmake
 
 # Wine, quiet and without a display, in a prefix of the project's own, with
