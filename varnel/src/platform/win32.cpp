@@ -3,9 +3,10 @@
 // Windows already does most of what the layer's rules ask (backslashes,
 // case-insensitive names, dropped trailing blanks and dots, share modes, the
 // C runtime's text mode), so this side leaves those to the system.  What is
-// not Windows' own -- regular files only, the order of a directory search,
-// the error texts for 0 and unknown numbers, DOS dates read as UTC -- is
-// applied here, so that both builds give the same bytes for the same inputs.
+// not Windows' own -- regular files only, the match and order of a directory
+// search, the error texts for 0 and unknown numbers, DOS dates read as UTC
+// -- comes from platform/common.h, as on POSIX, so that both builds give the
+// same bytes for the same inputs.
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -19,7 +20,6 @@
 #include <io.h>
 #include <share.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,16 +28,18 @@
 #include <utility>
 
 #include "format.h"
+#include "platform/common.h"
 
 namespace varnel::platform {
 
 struct Stream {
   FILE* file = nullptr;
   std::string path;  // as passed to Open: the fault hook's key
-  bool writing = false;
+  bool reading = false;
   bool readFailed = false;
   bool failed = false;
   bool atEnd = false;
+  int error = 0;  // errno of the first failure
   int pushback = kEndOfFile;
 };
 
@@ -59,7 +61,6 @@ bool FaultFires(const std::string& path, FaultOp op) {
   for (auto it = armed.begin(); it != armed.end(); ++it) {
     if (it->second == op && it->first == path) {
       armed.erase(it);
-      errno = EIO;
       return true;
     }
   }
@@ -77,68 +78,51 @@ bool IsDiskFile(FILE* f) {
   return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+void SetFailed(Stream* s, int error) {
+  if (!s->failed) s->error = error;
+  s->failed = true;
+  errno = error;
+}
 
-// '*' matches any run of characters, '?' exactly one; ASCII case is ignored.
-// FindFirstFileA's own matching is looser (8.3 aliases, a trailing '?'
-// matching nothing), so every name it returns is checked again here.
-bool WildcardMatch(const char* pattern, const char* name) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
-  while (*name != '\0') {
-    if (*pattern == '*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern == '?' || (*pattern != '\0' && AsciiUpper(*pattern) == AsciiUpper(*name))) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
+// A read error is no end of the file: reading may go on after it.
+void SetReadFailed(Stream* s, int error) {
+  s->readFailed = true;
+  s->atEnd = false;
+  SetFailed(s, error);
+}
+
+int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
+
+// After fgetc or fread came back short: a read error, or the end.
+void NoteShortRead(Stream* s) {
+  if (std::ferror(s->file)) {
+    SetReadFailed(s, ErrnoOr(EIO));
+    std::clearerr(s->file);
+  } else {
+    s->atEnd = true;
   }
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
-}
-
-std::string AsciiUpper(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = AsciiUpper(c);
-  return out;
-}
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-// A DOS date and time that names a real moment: the service's own check
-// differs between Windows versions, this one does not.
-bool IsValidDosDateTime(uint16_t dosDate, uint16_t dosTime) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  int day = dosDate & 0x1F;
-  int month = (dosDate >> 5) & 0x0F;
-  int year = 1980 + (dosDate >> 9);
-  int hour = dosTime >> 11;
-  int minute = (dosTime >> 5) & 0x3F;
-  int twoSeconds = dosTime & 0x1F;
-  if (month < 1 || month > 12 || day < 1) return false;
-  int days = kDays[month - 1] + ((month == 2 && IsLeapYear(year)) ? 1 : 0);
-  return day <= days && hour < 24 && minute < 60 && twoSeconds < 30;
 }
 
 }  // namespace
 
 Stream* Open(const char* path, const char* mode) {
-  if (path == nullptr || mode == nullptr || std::strlen(path) > 255) return nullptr;
-  if (VARNEL_FAULT(path, Open)) return nullptr;
-  bool writing = mode[0] != 'r';
+  if (path == nullptr || mode == nullptr || (mode[0] != 'r' && mode[0] != 'w') ||
+      (mode[1] != '\0' && ((mode[1] != 't' && mode[1] != 'b') || mode[2] != '\0'))) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  if (VARNEL_FAULT(path, Open)) {
+    errno = EIO;
+    return nullptr;
+  }
+  bool reading = mode[0] == 'r';
   // Say 't' outright, so that a changed runtime default cannot make a text
-  // stream binary.
-  std::string runtimeMode = mode;
-  if (std::strchr(mode, 'b') == nullptr && std::strchr(mode, 't') == nullptr) runtimeMode += 't';
-  FILE* f = _fsopen(path, runtimeMode.c_str(), writing ? _SH_DENYWR : _SH_DENYNO);
+  // stream binary.  The share mode is the rule itself: readers let everyone
+  // in, writers keep other writers out, and a refused open empties nothing.
+  const char runtimeMode[3] = {mode[0], mode[1] == '\0' ? 't' : mode[1], '\0'};
+  FILE* f = _fsopen(path, runtimeMode, reading ? _SH_DENYNO : _SH_DENYWR);
   if (f == nullptr) return nullptr;
-  if (!writing && !IsDiskFile(f)) {
+  if (reading && !IsDiskFile(f)) {
     std::fclose(f);
     errno = EACCES;
     return nullptr;
@@ -146,7 +130,7 @@ Stream* Open(const char* path, const char* mode) {
   Stream* s = new Stream;
   s->file = f;
   s->path = path;
-  s->writing = writing;
+  s->reading = reading;
   return s;
 }
 
@@ -156,21 +140,27 @@ int Getc(Stream* s) {
     s->pushback = kEndOfFile;
     return c;
   }
+  if (!s->reading) {
+    SetReadFailed(s, EBADF);
+    return kEndOfFile;
+  }
   if (s->atEnd) return kEndOfFile;
   if (VARNEL_FAULT(s->path, Read)) {
-    s->readFailed = s->failed = s->atEnd = true;
+    SetReadFailed(s, EIO);
     return kEndOfFile;
   }
+  errno = 0;
   int c = std::fgetc(s->file);
-  if (c == EOF) {
-    if (std::ferror(s->file)) s->readFailed = s->failed = true;
-    s->atEnd = true;
-    return kEndOfFile;
-  }
-  return c;
+  if (c != EOF) return c;
+  NoteShortRead(s);
+  return kEndOfFile;
 }
 
-void Ungetc(Stream* s, int c) { s->pushback = c; }
+void Ungetc(Stream* s, int c) {
+  if (c == kEndOfFile || !s->reading) return;
+  s->pushback = c & 0xFF;
+  s->atEnd = false;
+}
 
 size_t Read(Stream* s, void* data, size_t count) {
   auto* out = static_cast<unsigned char*>(data);
@@ -179,16 +169,18 @@ size_t Read(Stream* s, void* data, size_t count) {
     out[n++] = static_cast<unsigned char>(s->pushback);
     s->pushback = kEndOfFile;
   }
-  if (n == count || s->atEnd) return n;
-  if (VARNEL_FAULT(s->path, Read)) {
-    s->readFailed = s->failed = s->atEnd = true;
+  if (n == count) return n;
+  if (!s->reading) {
+    SetReadFailed(s, EBADF);
     return n;
   }
-  n += std::fread(out + n, 1, count - n, s->file);
-  if (n < count) {
-    if (std::ferror(s->file)) s->readFailed = s->failed = true;
-    s->atEnd = true;
+  if (VARNEL_FAULT(s->path, Read)) {
+    SetReadFailed(s, EIO);
+    return n;
   }
+  errno = 0;
+  n += std::fread(out + n, 1, count - n, s->file);
+  if (n < count) NoteShortRead(s);
   return n;
 }
 
@@ -197,21 +189,33 @@ bool ReadLine(Stream* s, char* buffer, size_t capacity) {
   size_t n = 0;
   while (n + 1 < capacity) {
     int c = Getc(s);
-    if (c == kEndOfFile) break;
+    if (c == kEndOfFile) {
+      buffer[n] = '\0';
+      // As fgets: a read error fails the line, whatever it had read.
+      return n > 0 && !(s->readFailed && !s->atEnd);
+    }
     buffer[n++] = static_cast<char>(c);
     if (c == '\n') break;
   }
   buffer[n] = '\0';
-  return n > 0;
+  return true;
 }
 
 bool Write(Stream* s, const void* data, size_t count) {
-  if (VARNEL_FAULT(s->path, Write)) {
-    s->failed = true;
+  if (s->reading) {
+    SetFailed(s, EBADF);
     return false;
   }
-  if (count > 0 && std::fwrite(data, 1, count, s->file) != count) s->failed = true;
-  return !s->failed;
+  if (VARNEL_FAULT(s->path, Write)) {
+    SetFailed(s, EIO);
+    return false;
+  }
+  errno = 0;
+  if (count > 0 && std::fwrite(data, 1, count, s->file) != count) {
+    SetFailed(s, ErrnoOr(EIO));
+    return false;
+  }
+  return true;
 }
 
 bool WriteText(Stream* s, const char* text) { return Write(s, text, std::strlen(text)); }
@@ -230,32 +234,64 @@ bool Printf(Stream* s, const char* format, ...) {
 }
 
 bool Seek(Stream* s, int64_t offset) {
+  if (offset < 0) {
+    errno = EINVAL;
+    return false;
+  }
   s->pushback = kEndOfFile;
   s->atEnd = false;
   return fseeko64(s->file, offset, SEEK_SET) == 0;
 }
 
-int64_t Tell(Stream* s) { return static_cast<int64_t>(ftello64(s->file)); }
+int64_t Tell(Stream* s) {
+  int64_t at = static_cast<int64_t>(ftello64(s->file));
+  if (at < 0) return -1;
+  return at - (s->pushback != kEndOfFile ? 1 : 0);
+}
 
-int64_t Length(Stream* s) { return static_cast<int64_t>(_filelengthi64(_fileno(s->file))); }
+int64_t Length(Stream* s) {
+  // What is still buffered counts.
+  if (!s->reading && std::fflush(s->file) != 0) {
+    SetFailed(s, ErrnoOr(EIO));
+    return -1;
+  }
+  return static_cast<int64_t>(_filelengthi64(_fileno(s->file)));
+}
 
 bool AtEnd(Stream* s) { return s->atEnd; }
 bool ReadFailed(Stream* s) { return s->readFailed; }
-bool Failed(Stream* s) { return s->failed || std::ferror(s->file); }
+bool Failed(Stream* s) { return s->failed; }
 
 bool Flush(Stream* s) {
-  if (VARNEL_FAULT(s->path, Flush) || std::fflush(s->file) != 0) s->failed = true;
+  if (!s->reading) {
+    if (VARNEL_FAULT(s->path, Flush)) {
+      SetFailed(s, EIO);
+    } else {
+      errno = 0;
+      if (std::fflush(s->file) != 0) SetFailed(s, ErrnoOr(EIO));
+    }
+  }
   return !s->failed;
 }
 
 bool Close(Stream* s) {
-  if (s == nullptr) return false;
-  bool ok = true;
-  if (s->writing && (VARNEL_FAULT(s->path, Flush) || std::fflush(s->file) != 0)) ok = false;
-  if (Failed(s)) ok = false;
-  if (std::fclose(s->file) != 0) ok = false;
-  if (VARNEL_FAULT(s->path, Close)) ok = false;
+  if (s == nullptr) {
+    errno = EBADF;
+    return false;
+  }
+  bool ok = Flush(s);
+  int error = s->error;
+  if (VARNEL_FAULT(s->path, Close)) {
+    ok = false;
+    if (error == 0) error = EIO;
+  }
+  errno = 0;
+  if (std::fclose(s->file) != 0) {
+    if (ok) error = ErrnoOr(EIO);
+    ok = false;
+  }
   delete s;
+  if (!ok) errno = error != 0 ? error : EIO;
   return ok;
 }
 
@@ -269,7 +305,11 @@ bool IsReadableFile(const char* path) {
 }
 
 bool Remove(const char* path) { return path != nullptr && DeleteFileA(path) != 0; }
-bool Rename(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+// The runtime's rename never replaces an existing file, as the rule wants.
+bool Rename(const char* from, const char* to) {
+  return from != nullptr && to != nullptr && std::rename(from, to) == 0;
+}
 
 bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   if (path == nullptr) return false;
@@ -281,11 +321,14 @@ bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
     return false;
   }
   FILETIME lastWrite;
+  SYSTEMTIME utc;
   WORD date = 0;
   WORD time = 0;
   // The time stays UTC: no conversion to local time before the DOS form.
-  if (!GetFileTime(h, nullptr, nullptr, &lastWrite) ||
-      !FileTimeToDosDateTime(&lastWrite, &date, &time)) {
+  // Not every FileTimeToDosDateTime refuses a year past 2107 (some wrap it
+  // into 1980), so the range is checked here as well.
+  if (!GetFileTime(h, nullptr, nullptr, &lastWrite) || !FileTimeToSystemTime(&lastWrite, &utc) ||
+      utc.wYear < 1980 || utc.wYear > 2107 || !FileTimeToDosDateTime(&lastWrite, &date, &time)) {
     date = 0;
     time = 0;
   }
@@ -296,12 +339,19 @@ bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
 }
 
 bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
-  if (path == nullptr || !IsValidDosDateTime(dosDate, dosTime)) return false;
+  // The service's own check of a DOS date differs between Windows versions;
+  // the shared one decides, so both builds refuse the same dates.
+  int64_t seconds;
   FILETIME stamp;
-  if (!DosDateTimeToFileTime(dosDate, dosTime, &stamp)) return false;
+  if (path == nullptr || !common::DosDateTimeToUtc(dosDate, dosTime, &seconds) ||
+      !DosDateTimeToFileTime(dosDate, dosTime, &stamp)) {
+    errno = EINVAL;
+    return false;
+  }
   HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  // Creation and last-write time; the last-access time stays.
   bool ok = SetFileTime(h, &stamp, nullptr, &stamp) != 0;
   CloseHandle(h);
   return ok;
@@ -316,25 +366,18 @@ std::vector<std::string> FindFiles(const char* directory, const char* pattern) {
   if (h == INVALID_HANDLE_VALUE) return names;
   do {
     if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) continue;
-    if (WildcardMatch(pattern, found.cFileName)) names.emplace_back(found.cFileName);
+    // FindFirstFileA's own match is looser (8.3 aliases, a trailing '?'
+    // that matches nothing): every name it returns is checked again.
+    if (common::MatchWildcard(pattern, found.cFileName)) names.emplace_back(found.cFileName);
   } while (FindNextFileA(h, &found));
   FindClose(h);
-  // Names that differ only in case (possible on a case-sensitive volume)
-  // keep a fixed order: byte order breaks the tie.
-  std::vector<std::pair<std::string, std::string>> keyed;
-  keyed.reserve(names.size());
-  for (auto& n : names) keyed.emplace_back(AsciiUpper(n), std::move(n));
-  std::sort(keyed.begin(), keyed.end());
-  names.clear();
-  for (auto& k : keyed) names.push_back(std::move(k.second));
+  common::SortSearchResults(names);
   return names;
 }
 
 std::string SystemErrorText(int error) {
-  if (error == 0) return "No error";
-  if (error < 0 || error >= _sys_nerr) return "Unknown error";
-  const char* text = std::strerror(error);
-  return text != nullptr ? text : "Unknown error";
+  bool known = error > 0 && error < _sys_nerr;
+  return common::TidyErrorText(error, known ? std::strerror(error) : nullptr);
 }
 
 int LastError() { return errno; }
