@@ -184,23 +184,6 @@ size_t Read(Stream* s, void* data, size_t count) {
   return n;
 }
 
-bool ReadLine(Stream* s, char* buffer, size_t capacity) {
-  if (capacity == 0) return false;
-  size_t n = 0;
-  while (n + 1 < capacity) {
-    int c = Getc(s);
-    if (c == kEndOfFile) {
-      buffer[n] = '\0';
-      // As fgets: a read error fails the line, whatever it had read.
-      return n > 0 && !(s->readFailed && !s->atEnd);
-    }
-    buffer[n++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  buffer[n] = '\0';
-  return true;
-}
-
 bool Write(Stream* s, const void* data, size_t count) {
   if (s->reading) {
     SetFailed(s, EBADF);
@@ -216,21 +199,6 @@ bool Write(Stream* s, const void* data, size_t count) {
     return false;
   }
   return true;
-}
-
-bool WriteText(Stream* s, const char* text) { return Write(s, text, std::strlen(text)); }
-
-bool VPrintf(Stream* s, const char* format, va_list args) {
-  std::string text = VFormat(format, args);
-  return Write(s, text.data(), text.size());
-}
-
-bool Printf(Stream* s, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  bool ok = VPrintf(s, format, ap);
-  va_end(ap);
-  return ok;
 }
 
 bool Seek(Stream* s, int64_t offset) {
