@@ -132,8 +132,8 @@ extern "C" JNIEXPORT jint JNICALL Java_com_ostrial_quessa_core_gcp_InteropMemDow
       if (texts.chars[i] == nullptr) return 0;
       ++texts.obtained;
     }
-    result = varnel(texts.chars[0], texts.chars[1], texts.chars[2], texts.chars[3],
-                    texts.chars[4], texts.chars[5], kLogLevel, buffer, sizeof buffer);
+    result = varnel(texts.chars[0], texts.chars[1], texts.chars[2], texts.chars[3], texts.chars[4],
+                    texts.chars[5], kLogLevel, buffer, sizeof buffer);
   }
 
   jchar units[jvarnel::kMessageTextLimit];

@@ -36,8 +36,8 @@ struct FakeJvm {
   std::vector<std::string> calls;
   std::vector<std::string> violations;  // JNI rules broken by the bridge
   int getCount = 0;
-  int failGetAt = -1;  // the GetStringUTFChars call (0-based) that runs out
-  std::string pending;  // class of the pending exception, "" for none
+  int failGetAt = -1;                 // the GetStringUTFChars call (0-based) that runs out
+  std::string pending;                // class of the pending exception, "" for none
   std::deque<std::string> handedOut;  // byte strings given to the bridge
   std::vector<const char*> outstanding;
   std::deque<std::u16string> made;  // strings made by NewString
@@ -82,8 +82,8 @@ void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring s, const char* chars) {
 jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
   RequireNoPending("NewString");
   jvm->calls.push_back("NewString");
-  auto& s = jvm->made.emplace_back(reinterpret_cast<const char16_t*>(units),
-                                   static_cast<size_t>(length));
+  auto& s =
+      jvm->made.emplace_back(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length));
   return reinterpret_cast<jstring>(&s);
 }
 
@@ -138,9 +138,8 @@ struct FakeVarnel {
 
 FakeVarnel* varnel = nullptr;
 
-int FakeVarnelEntry(const char* a1, const char* a2, const char* a3, const char* a4,
-                    const char* a5, const char* a6, int logLevel, char* message,
-                    uint64_t length) {
+int FakeVarnelEntry(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
+                    const char* a6, int logLevel, char* message, uint64_t length) {
   ++varnel->calls;
   varnel->texts = {a1, a2, a3, a4, a5, a6};
   varnel->logLevel = logLevel;
@@ -211,15 +210,14 @@ class BridgeTest : public ::testing::Test {
 
   FakeJvm fake;
   FakeVarnel fakeVarnel;
-  FakeString strings[6] = {{"argFile", "job.arg"},          {"libraryDir", "lib\xc3\xa9/"},
-                           {"workDir", "w\xc0\x80/"},       {"logFile", "job.log"},
-                           {"submitFile", "job.sub"},        {"downloadFile", "job.s1"}};
+  FakeString strings[6] = {{"argFile", "job.arg"},    {"libraryDir", "lib\xc3\xa9/"},
+                           {"workDir", "w\xc0\x80/"}, {"logFile", "job.log"},
+                           {"submitFile", "job.sub"}, {"downloadFile", "job.s1"}};
 };
 
 const std::vector<std::string> kGets = {
-    "GetStringUTFChars argFile",    "GetStringUTFChars libraryDir",
-    "GetStringUTFChars workDir",    "GetStringUTFChars logFile",
-    "GetStringUTFChars submitFile", "GetStringUTFChars downloadFile"};
+    "GetStringUTFChars argFile", "GetStringUTFChars libraryDir", "GetStringUTFChars workDir",
+    "GetStringUTFChars logFile", "GetStringUTFChars submitFile", "GetStringUTFChars downloadFile"};
 const std::vector<std::string> kReleases = {
     "ReleaseStringUTFChars argFile",    "ReleaseStringUTFChars libraryDir",
     "ReleaseStringUTFChars workDir",    "ReleaseStringUTFChars logFile",
@@ -243,8 +241,8 @@ TEST_F(BridgeTest, LinkHandsTheBytesToVarnelAndTheMessageBack) {
   EXPECT_EQ(fakeVarnel.texts, expected);
   EXPECT_EQ(fakeVarnel.logLevel, 3);
   EXPECT_EQ(fakeVarnel.length, 550u);
-  EXPECT_EQ(fake.calls, Joined({kGets, kReleases,
-                                {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
+  EXPECT_EQ(fake.calls,
+            Joined({kGets, kReleases, {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
   EXPECT_TRUE(array.stored);
   EXPECT_EQ(array.element0, u"VARNEL.DLL  v3.03.002, Error 2005:\nM\u00fcnchen");
 }
@@ -285,9 +283,10 @@ TEST_F(BridgeTest, NullParameterIsReportedByNameBeforeVarnel) {
     if (i < 6) s[i] = nullptr;
     FakeArray array{1};
     EXPECT_EQ(Link(s, i < 6 ? &array : nullptr), 0);
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{
-                              "FindClass java/lang/NullPointerException",
-                              std::string("ThrowNew java/lang/NullPointerException: ") + names[i]}));
+    EXPECT_EQ(fake.calls,
+              (std::vector<std::string>{
+                  "FindClass java/lang/NullPointerException",
+                  std::string("ThrowNew java/lang/NullPointerException: ") + names[i]}));
     EXPECT_EQ(fakeVarnel.calls, 0);
   }
 }
@@ -298,8 +297,8 @@ TEST_F(BridgeTest, EmptyArrayRaisesAfterVarnelRan) {
   Link(&array);
   EXPECT_EQ(fakeVarnel.calls, 1);
   EXPECT_EQ(fake.pending, "java/lang/ArrayIndexOutOfBoundsException");
-  EXPECT_EQ(fake.calls, Joined({kGets, kReleases,
-                                {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
+  EXPECT_EQ(fake.calls,
+            Joined({kGets, kReleases, {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
 }
 
 TEST_F(BridgeTest, VersionTextEndsInsideTheBuffer) {
@@ -338,20 +337,31 @@ TEST(DecodeMessageText, KeepsModifiedUtf8AndTakesOtherBytesAsTheirValue) {
       {"highest one-byte", "\x7f", u"\x7f"},
       {"two-byte", "\xc3\xa9", u"\u00e9"},
       {"highest two-byte", "\xdf\xbf", u"\u07ff"},
-      {"U+0000 as C0 80", std::string("a\xc0\x80" "b"), std::u16string(u"a\0b", 3)},
+      {"U+0000 as C0 80",
+       std::string("a\xc0\x80"
+                   "b"),
+       std::u16string(u"a\0b", 3)},
       {"overlong two-byte", "\xc1\x81", u"\u00c1\u0081"},
-      {"lead without continuation", "\xc2" "A", u"\u00c2A"},
+      {"lead without continuation",
+       "\xc2"
+       "A",
+       u"\u00c2A"},
       {"three-byte", "\xe2\x82\xac", u"\u20ac"},
       {"lowest three-byte", "\xe0\xa0\x80", u"\u0800"},
       {"overlong three-byte", "\xe0\x9f\xbf", u"\u00e0\u009f\u00bf"},
       {"highest three-byte", "\xef\xbf\xbf", u"\uffff"},
       {"surrogate pair", "\xed\xa0\xbd\xed\xb8\x80", u"\xd83d\xde00"},
-      {"three-byte broken after two", "\xe2\x82" "A", u"\u00e2\u0082A"},
-      {"four-byte UTF-8 is not modified UTF-8", "\xf0\x9f\x98\x80",
-       u"\u00f0\u009f\u0098\u0080"},
+      {"three-byte broken after two",
+       "\xe2\x82"
+       "A",
+       u"\u00e2\u0082A"},
+      {"four-byte UTF-8 is not modified UTF-8", "\xf0\x9f\x98\x80", u"\u00f0\u009f\u0098\u0080"},
       {"lone continuation bytes", "\x80\xbf", u"\u0080\u00bf"},
       {"bytes that lead nothing", "\xf8\xfe\xff", u"\u00f8\u00fe\u00ff"},
-      {"Latin-1 text", "Stra\xdf" "e M\xfcnchen", u"Stra\u00dfe M\u00fcnchen"},
+      {"Latin-1 text",
+       "Stra\xdf"
+       "e M\xfcnchen",
+       u"Stra\u00dfe M\u00fcnchen"},
       {"lead at the end of a text that was not cut", "ab\xc3", u"ab\u00c3"},
       {"two of three at the end of a text that was not cut", "ab\xe2\x82", u"ab\u00e2\u0082"},
       {"NUL ends the text", std::string("ab\0cd", 5), u"ab"},
@@ -372,8 +382,8 @@ TEST(DecodeMessageText, CutsAt549BytesAndDropsASequenceTheCutBroke) {
       {"C0 broken by the cut", Filled(548, 'a') + "\xc0\x80", Units(548, u'a'), true},
       {"three-byte ending at the cut", Filled(546, 'a') + "\xe2\x82\xac" + "b",
        Units(546, u'a') + u"\u20ac", true},
-      {"lone continuation at the cut", Filled(548, 'a') + "\x80\x80",
-       Units(548, u'a') + u"\u0080", true},
+      {"lone continuation at the cut", Filled(548, 'a') + "\x80\x80", Units(548, u'a') + u"\u0080",
+       true},
       {"byte that leads nothing at the cut", Filled(548, 'a') + "\xc1\x81",
        Units(548, u'a') + u"\u00c1", true},
       {"overlong start at the cut", Filled(547, 'a') + "\xe0\x80\x80",
@@ -387,7 +397,9 @@ TEST(DecodeMessageText, CutsAt549BytesAndDropsASequenceTheCutBroke) {
 
 TEST(AppendAscii, CutsToTheBufferAndReplacesBytesOutsideAscii) {
   char buffer[12] = "ab";
-  jvarnel::AppendAscii(buffer, sizeof buffer, "c\xc3\xa9" "defghijkl");
+  jvarnel::AppendAscii(buffer, sizeof buffer,
+                       "c\xc3\xa9"
+                       "defghijkl");
   EXPECT_STREQ(buffer, "abc??defghi");
   char none[1] = "";
   jvarnel::AppendAscii(none, sizeof none, "x");

@@ -12,7 +12,11 @@
 #include <iterator>
 #include <string>
 
+#if defined(_WIN32)
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -35,7 +39,8 @@ FAKE_EXPORT int Varnel(const char* argFile, const char* libraryDir, const char* 
   for (const char* text : {argFile, libraryDir, workDir, logFile, submitFile, downloadFile}) {
     PutHex(record, text);
   }
-  record += "level " + std::to_string(logLevel) + "\nlength " + std::to_string(messageLength) + "\n";
+  record +=
+      "level " + std::to_string(logLevel) + "\nlength " + std::to_string(messageLength) + "\n";
   std::ofstream(std::string(workDir) + logFile, std::ios::binary) << record;
 
   std::ifstream in(std::string(workDir) + argFile, std::ios::binary);

@@ -31,6 +31,7 @@ public final class JvarnelTestHost {
             case "search-path": searchPath(); break;
             case "missing-then-present": missingThenPresent(); break;
             case "version": version(); break;
+            case "link-success": linkSuccess(); break;
             case "link-failure": linkFailure(); break;
             case "link-long-message": linkLongMessage(); break;
             case "link-non-ascii-workdir": linkNonAsciiWorkdir(); break;
@@ -87,7 +88,8 @@ public final class JvarnelTestHost {
         } else if (!type.isInstance(t)) {
             failures.add(what + ": " + t + " thrown instead of " + type.getName());
         } else if (t.getMessage() == null || !t.getMessage().contains(messagePart)) {
-            failures.add(what + ": message " + show(t.getMessage()) + " lacks " + show(messagePart));
+            failures.add(what + ": message " + show(t.getMessage()) + " lacks "
+                    + show(messagePart));
         }
     }
 
@@ -186,7 +188,8 @@ public final class JvarnelTestHost {
         checkEqual(8, record.size(), "arguments: record lines");
         if (record.size() != 8) return;
         for (int i = 0; i < texts.length; ++i) {
-            checkEqual(hex(modifiedUtf8(texts[i])), record.get(i), "argument " + (i + 1) + " bytes");
+            checkEqual(hex(modifiedUtf8(texts[i])), record.get(i),
+                    "argument " + (i + 1) + " bytes");
         }
         checkEqual("level 3", record.get(6), "log level");
         checkEqual("length 550", record.get(7), "message buffer length");
@@ -200,7 +203,8 @@ public final class JvarnelTestHost {
                 "VARNEL.DLL  v3.03.002, Error 1006:\nNo FB list.\n"},
             {"Latin-1 byte", concat(ascii("dir M"), bytes(0xFC), ascii("nchen\\")),
                 "dir M\u00fcnchen\\"},
-            {"UTF-8 sequence", concat(ascii("M"), bytes(0xC3, 0xBC), ascii("nchen")), "M\u00fcnchen"},
+            {"UTF-8 sequence", concat(ascii("M"), bytes(0xC3, 0xBC), ascii("nchen")),
+                "M\u00fcnchen"},
             {"text of 549 bytes", repeat('a', 549), repeatString('a', 549)},
             {"longer text cut to 549 bytes", repeat('b', 700), repeatString('b', 549)},
             {"sequence broken by the cut", concat(repeat('c', 548), bytes(0xC3, 0xA9), ascii("z")),
@@ -303,6 +307,58 @@ public final class JvarnelTestHost {
             + "What to check - Make sure the directory exists and the disk is not full.  "
             + "Note that compressed drives often report false free space. ";
 
+    /** One M68 object record line: type, count, data, checksum. */
+    static String record(int type, byte[] data) {
+        StringBuilder line = new StringBuilder(String.format("S%X%02X", type, data.length + 1));
+        int sum = data.length + 1;
+        for (byte b : data) {
+            sum += b & 0xFF;
+            line.append(String.format("%02X", b & 0xFF));
+        }
+        return line.append(String.format("%02X\r\n", ~sum & 0xFF)).toString();
+    }
+
+    /** An object with one AROM region holding `code`, defining `global` at its start. */
+    static byte[] object(String module, byte[] code, String global) {
+        int last = code.length - 1;
+        StringBuilder text = new StringBuilder();
+        text.append(record(0, concat(bytes(0, 0), ascii(module))));
+        text.append(record(3, concat(bytes(0, 0, 0x85), ascii("AROM"))));
+        text.append(record(4, bytes(0, 0, 5, last >> 8, last & 0xFF)));
+        if (global != null) text.append(record(8, concat(bytes(0, 0, 5, 0, 0), ascii(global))));
+        text.append(record(2, concat(bytes(0, 0, 5, last), code)));
+        text.append("S9030000FC\r\n");
+        return ascii(text.toString());
+    }
+
+    /** A module of an Exec 3.2 controller without driver: two FBs, a header and a library. */
+    static void writeModule(Path work) throws IOException {
+        Path lib = Files.createDirectories(Paths.get("lib"));
+        Files.write(lib.resolve("EEPROM.OBJ"), ascii("S9030000FC\r\n"));
+        Files.write(lib.resolve("LIB.OBJ"), object("LIB", bytes(0x39), "MODEND"));
+        Files.write(lib.resolve("FBA.OBJ"), object("FBA", bytes(0x12, 0x34, 0x56), null));
+        Files.write(lib.resolve("FBB.OBJ"), object("FBB", bytes(0x78), null));
+        Files.createDirectories(work);
+        Files.write(work.resolve("job.arg"),
+                ascii("lib/\r\n1 FBA\r\n2 FBB\r\nXXX\r\n32C000000000\r\n"));
+    }
+
+    /** A link that succeeds: result 0, the empty message and the download file. */
+    static void linkSuccess() throws Exception {
+        for (String dir : new String[] {"w/", "W\u00f6rk \u20ac/"}) {
+            Path work = Paths.get(dir);
+            writeModule(work);
+            String[] message = freshMessage();
+            int code = InteropMemDownload.Varnel("job.arg", "lib/", dir, "job.log", "job.sub",
+                    "job.s1", "x", message);
+            checkEqual(0, code, dir + ": result");
+            checkEqual("", message[0], dir + ": message");
+            Path download = work.resolve("job.s1");
+            check(Files.exists(download) && new String(Files.readAllBytes(download),
+                    StandardCharsets.ISO_8859_1).startsWith("S1"), dir + ": download file");
+        }
+    }
+
     /** A link that fails: the header line and the message text. */
     static void linkFailure() throws Exception {
         Files.createDirectories(Paths.get("w"));
@@ -324,15 +380,15 @@ public final class JvarnelTestHost {
                 "job.s1", "x", message), "long ASCII path: result");
         checkEqual((prefix + dir).substring(0, 549), message[0], "long ASCII path: message");
 
-        // Two bytes a character: a character the cut breaks is dropped.
-        String wide = repeatString('\u00e9', 300) + "/";
-        int room = 549 - prefix.length();
+        // Two bytes a character, placed so that the cut breaks one: it is dropped.
+        String pad = (549 - prefix.length()) % 2 == 0 ? "x" : "";
+        int whole = (549 - prefix.length() - pad.length()) / 2;
+        String wide = pad + repeatString('\u00e9', 300) + "/";
         message = freshMessage();
         checkEqual(102, InteropMemDownload.Varnel("job.arg", "lib/", wide, "job.log", "job.sub",
                 "job.s1", "x", message), "long non-ASCII path: result");
-        checkEqual(prefix + repeatString('\u00e9', room / 2), message[0],
+        checkEqual(prefix + pad + repeatString('\u00e9', whole), message[0],
                 "long non-ASCII path: message");
-        check(room % 2 == 1, "long non-ASCII path: the cut falls inside a character");
     }
 
     /** A working directory outside ASCII reaches varnel in modified UTF-8. */
@@ -375,11 +431,14 @@ public final class JvarnelTestHost {
 
     /** An empty message array: JNI's exception, after varnel has written its files. */
     static void linkEmptyArray() throws Exception {
-        Files.createDirectories(Paths.get("w"));
+        writeModule(Paths.get("w"));
         checkThrows(ArrayIndexOutOfBoundsException.class, "", () ->
                 InteropMemDownload.Varnel("job.arg", "lib/", "w/", "job.log", "job.sub",
                         "job.s1", "x", new String[0]), "empty message array");
-        Path log = Paths.get("w/job.log");
-        check(Files.exists(log) && Files.size(log) > 0, "empty message array: varnel wrote its log");
+        for (String file : new String[] {"w/job.log", "w/job.sub", "w/job.s1"}) {
+            Path path = Paths.get(file);
+            check(Files.exists(path) && Files.size(path) > 0,
+                    "empty message array: varnel wrote " + file);
+        }
     }
 }
