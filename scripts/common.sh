@@ -22,7 +22,9 @@ start_wine() {  # prefix-dir
   mkdir -p "$1"
   export WINEDEBUG=-all WINEPREFIX="$(cd "$1" && pwd)"
   unset DISPLAY
-  wineserver -p > /dev/null 2>&1
+  # A server already running for this prefix (a run before this one) is
+  # kept, and wineserver -p then says so with a failure.
+  wineserver -p > /dev/null 2>&1 || true
   wine cmd /c exit > /dev/null 2>&1
 }
 
