@@ -170,11 +170,7 @@ struct Stream {
 namespace {
 
 struct FaultState {
-  struct Fault {
-    std::string path;
-    FaultOp op;
-  };
-  std::vector<Fault> armed;
+  common::ArmedFaults armed;
   std::vector<Stream*> open;  // so that a fault armed later reaches them
 };
 
@@ -183,34 +179,19 @@ FaultState& Faults() {
   return state;
 }
 
-bool IsArmed(const std::string& path, FaultOp op) {
-  for (const auto& f : Faults().armed)
-    if (f.op == op && f.path == path) return true;
-  return false;
-}
-
-bool FireFault(const std::string& path, FaultOp op) {
-  auto& armed = Faults().armed;
-  for (auto it = armed.begin(); it != armed.end(); ++it) {
-    if (it->op == op && it->path == path) {
-      armed.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
+bool FireFault(const std::string& path, FaultOp op) { return Faults().armed.Fire(path, op); }
 
 }  // namespace
 
 void InjectFault(const char* path, FaultOp op) {
   if (path == nullptr) return;
-  Faults().armed.push_back({path, op});
+  Faults().armed.Arm(path, op);
   if (op == FaultOp::Read)
     for (Stream* s : Faults().open)
       if (s->hookPath == path) s->slow = true;
 }
 
-void ClearFaults() { Faults().armed.clear(); }
+void ClearFaults() { Faults().armed.Clear(); }
 #else
 namespace {
 // Without the hook nothing fires; the names keep the call sites alike.
@@ -223,13 +204,13 @@ namespace {
 void UpdateSlow(Stream* s) {
   s->slow = s->pushback != kEndOfFile;
 #if defined(VARNEL_FAULT_HOOK)
-  if (!s->slow) s->slow = IsArmed(s->hookPath, FaultOp::Read);
+  if (!s->slow) s->slow = Faults().armed.IsArmed(s->hookPath, FaultOp::Read);
 #endif
 }
 
 bool Fires(Stream* s, FaultOp op) {
 #if defined(VARNEL_FAULT_HOOK)
-  return !Faults().armed.empty() && FireFault(s->hookPath, op);
+  return !Faults().armed.Empty() && FireFault(s->hookPath, op);
 #else
   (void)s;
   (void)op;

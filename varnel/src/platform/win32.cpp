@@ -47,7 +47,7 @@ namespace {
 
 #if defined(VARNEL_FAULT_HOOK)
 struct FaultState {
-  std::vector<std::pair<std::string, FaultOp>> armed;
+  common::ArmedFaults armed;
 };
 
 FaultState& Faults() {
@@ -55,18 +55,7 @@ FaultState& Faults() {
   return state;
 }
 
-// Consumes an armed fault for this path and operation; true when one fired.
-bool FaultFires(const std::string& path, FaultOp op) {
-  auto& armed = Faults().armed;
-  for (auto it = armed.begin(); it != armed.end(); ++it) {
-    if (it->second == op && it->first == path) {
-      armed.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-#define VARNEL_FAULT(path, op) FaultFires(path, FaultOp::op)
+#define VARNEL_FAULT(path, op) Faults().armed.Fire(path, FaultOp::op)
 #else
 #define VARNEL_FAULT(path, op) false
 #endif
@@ -358,9 +347,9 @@ int CurrentLocalYear() {
 
 #if defined(VARNEL_FAULT_HOOK)
 void InjectFault(const char* path, FaultOp op) {
-  if (path != nullptr) Faults().armed.emplace_back(path, op);
+  if (path != nullptr) Faults().armed.Arm(path, op);
 }
-void ClearFaults() { Faults().armed.clear(); }
+void ClearFaults() { Faults().armed.Clear(); }
 #endif
 
 }  // namespace varnel::platform
