@@ -851,7 +851,7 @@ VARNEL_POSIX_ONLY(PlatformFiles, WriteErrorOfADeviceShowsAtFlushAndClose,
 VARNEL_POSIX_ONLY(PlatformFiles, RealReadErrorIsNotEndOfFile, "needs /proc/self/mem")
 VARNEL_POSIX_ONLY(PlatformSearch, LinksCountByWhatTheyName, "needs POSIX symbolic links")
 VARNEL_POSIX_ONLY(PlatformShare, WriterDeniesWritersOfOtherProcesses,
-                  "needs fork; on Windows the share mode is the system's, kept for every handle of every process")
+                  "needs fork; Win32Platform.WritersOfOtherProcessesAreDenied starts its second process with CreateProcessA")
 
 #undef VARNEL_POSIX_ONLY
 

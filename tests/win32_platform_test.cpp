@@ -116,6 +116,43 @@ TEST(Win32Platform, WritersDenyWritersAndARefusedOpenEmptiesNothing) {
   EXPECT_EQ(ReadFile(path), "new\r\n");
 }
 
+// Runs the share child on `path`; its exit status.
+DWORD RunShareChild(const std::string& path) {
+  std::string command = std::string("\"") + VARNEL_SHARE_CHILD + "\" \"" + path + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &child))
+    return 1000 + GetLastError();
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 99;
+  GetExitCodeProcess(child.hProcess, &status);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return status;
+}
+
+TEST(Win32Platform, WritersOfOtherProcessesAreDenied) {
+  TempDir dir;
+  std::string path = dir / "SHARED.TXT";
+  WriteFile(path, "kept");
+  platform::Stream* writer = platform::Open(path.c_str(), "wb");
+  ASSERT_NE(writer, nullptr);
+  ASSERT_TRUE(platform::WriteText(writer, "mine"));
+  ASSERT_TRUE(platform::Flush(writer));
+  EXPECT_EQ(RunShareChild(path), 3u) << "refused while this process writes";
+  ASSERT_TRUE(platform::Close(writer));
+  EXPECT_EQ(ReadFile(path), "mine") << "the refused open emptied nothing";
+
+  WriteFile(path, "kept");
+  platform::Stream* reader = platform::Open(path.c_str(), "r");
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(RunShareChild(path), 0u) << "a reader lets the other process write";
+  EXPECT_TRUE(platform::Close(reader));
+  EXPECT_EQ(ReadFile(path), "child\r\n");
+}
+
 TEST(Win32Platform, DevicesAndDirectoriesAreNoFilesToRead) {
   TempDir dir;
   for (const std::string& path : {std::string("NUL"), std::string("CON"), dir.Path(),
