@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native suite, the suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build's
+# suite under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
-scripts/deps.sh "${NATIVE_PACKAGES[@]}" clang libclang-rt-14-dev
+scripts/deps.sh "${NATIVE_PACKAGES[@]}" clang libclang-rt-14-dev "${WINDOWS_PACKAGES[@]}"
 
-mkdir -p build build-asan
-configure_and_build build
+mkdir -p build build-asan build-win
+configure_and_build build -DVARNEL_TESTS=ON
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 
-configure_and_build build-asan -DVARNEL_SANITIZE=ON
+configure_and_build build-asan -DVARNEL_TESTS=ON -DVARNEL_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+# Test discovery runs the Windows test programs during the build, so the
+# Wine server starts first.
+trap stop_wine EXIT
+start_wine build-win/wineprefix
+configure_and_build build-win -DCMAKE_TOOLCHAIN_FILE="$WINDOWS_TOOLCHAIN" -DVARNEL_TESTS=ON
+ctest --test-dir build-win --output-on-failure -j "$(nproc)"

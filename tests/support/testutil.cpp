@@ -1,13 +1,11 @@
 #include "support/testutil.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -17,12 +15,22 @@
 namespace varnel::testing {
 
 TempDir::TempDir() {
-  std::string base = std::filesystem::temp_directory_path().string();
-  std::string templ = base + "/varnel-test-XXXXXX";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = std::string(buf.data()) + "/";
+  // create_directory is false for a name that already exists, so a name
+  // another test process took is never shared.
+  namespace fs = std::filesystem;
+  fs::path base = fs::temp_directory_path();
+  static std::mt19937_64 random(
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path dir = base / Format("varnel-test-%08lX", static_cast<uint32_t>(random()));
+    std::error_code ec;
+    if (fs::create_directory(dir, ec)) {
+      path_ = dir.generic_string() + "/";
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a scratch directory");
 }
 
 TempDir::~TempDir() {
@@ -51,8 +59,8 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
 }
 
 std::vector<std::string> ListDir(const std::string& dir) {

@@ -1,7 +1,7 @@
 // Rules of the platform layer that need no operating system: the wildcard
 // match and the order of a directory search, DOS dates and times against
-// seconds since 1970 (UTC, no time zone anywhere), and the tidying of the C
-// library's error texts.  Both implementations use these, so both builds
+// seconds since 1970 (UTC, no time zone anywhere), the tidying of the C
+// library's error texts, and the test hook's list of armed faults.  Both implementations use these, so both builds
 // give the same results.
 #pragma once
 
@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace varnel::platform::common {
 
@@ -136,5 +138,38 @@ inline std::string TidyErrorText(int error, const char* libraryText) {
     return kUnknown;
   return libraryText;
 }
+
+#if defined(VARNEL_FAULT_HOOK)
+// The faults the test hook has armed: each fires once, at the next operation
+// of its kind on its path (the path as passed to Open).
+class ArmedFaults {
+ public:
+  void Arm(const char* path, FaultOp op) { faults_.push_back({path, op}); }
+  void Clear() { faults_.clear(); }
+  bool Empty() const { return faults_.empty(); }
+  bool IsArmed(const std::string& path, FaultOp op) const {
+    for (const Fault& f : faults_)
+      if (f.op == op && f.path == path) return true;
+    return false;
+  }
+  // Consumes the fault; true when one was armed.
+  bool Fire(const std::string& path, FaultOp op) {
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+      if (it->op == op && it->path == path) {
+        faults_.erase(it);
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  struct Fault {
+    std::string path;
+    FaultOp op;
+  };
+  std::vector<Fault> faults_;
+};
+#endif
 
 }  // namespace varnel::platform::common

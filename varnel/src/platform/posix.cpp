@@ -170,11 +170,7 @@ struct Stream {
 namespace {
 
 struct FaultState {
-  struct Fault {
-    std::string path;
-    FaultOp op;
-  };
-  std::vector<Fault> armed;
+  common::ArmedFaults armed;
   std::vector<Stream*> open;  // so that a fault armed later reaches them
 };
 
@@ -183,34 +179,19 @@ FaultState& Faults() {
   return state;
 }
 
-bool IsArmed(const std::string& path, FaultOp op) {
-  for (const auto& f : Faults().armed)
-    if (f.op == op && f.path == path) return true;
-  return false;
-}
-
-bool FireFault(const std::string& path, FaultOp op) {
-  auto& armed = Faults().armed;
-  for (auto it = armed.begin(); it != armed.end(); ++it) {
-    if (it->op == op && it->path == path) {
-      armed.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
+bool FireFault(const std::string& path, FaultOp op) { return Faults().armed.Fire(path, op); }
 
 }  // namespace
 
 void InjectFault(const char* path, FaultOp op) {
   if (path == nullptr) return;
-  Faults().armed.push_back({path, op});
+  Faults().armed.Arm(path, op);
   if (op == FaultOp::Read)
     for (Stream* s : Faults().open)
       if (s->hookPath == path) s->slow = true;
 }
 
-void ClearFaults() { Faults().armed.clear(); }
+void ClearFaults() { Faults().armed.Clear(); }
 #else
 namespace {
 // Without the hook nothing fires; the names keep the call sites alike.
@@ -223,13 +204,13 @@ namespace {
 void UpdateSlow(Stream* s) {
   s->slow = s->pushback != kEndOfFile;
 #if defined(VARNEL_FAULT_HOOK)
-  if (!s->slow) s->slow = IsArmed(s->hookPath, FaultOp::Read);
+  if (!s->slow) s->slow = Faults().armed.IsArmed(s->hookPath, FaultOp::Read);
 #endif
 }
 
 bool Fires(Stream* s, FaultOp op) {
 #if defined(VARNEL_FAULT_HOOK)
-  return !Faults().armed.empty() && FireFault(s->hookPath, op);
+  return !Faults().armed.Empty() && FireFault(s->hookPath, op);
 #else
   (void)s;
   (void)op;
@@ -464,23 +445,6 @@ size_t Read(Stream* s, void* data, size_t count) {
   return n;
 }
 
-bool ReadLine(Stream* s, char* buffer, size_t capacity) {
-  if (capacity == 0) return false;
-  size_t n = 0;
-  while (n + 1 < capacity) {
-    int c = Getc(s);
-    if (c == kEndOfFile) {
-      buffer[n] = '\0';
-      // As fgets: a read error fails the line, whatever it had read.
-      return n > 0 && !(s->readFailed && !s->atEnd);
-    }
-    buffer[n++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  buffer[n] = '\0';
-  return true;
-}
-
 bool Write(Stream* s, const void* data, size_t count) {
   if (s->reading) {
     SetFailed(s, EBADF);
@@ -503,21 +467,6 @@ bool Write(Stream* s, const void* data, size_t count) {
     count -= run + 1;
   }
   return true;
-}
-
-bool WriteText(Stream* s, const char* text) { return Write(s, text, std::strlen(text)); }
-
-bool VPrintf(Stream* s, const char* format, va_list args) {
-  std::string text = VFormat(format, args);
-  return Write(s, text.data(), text.size());
-}
-
-bool Printf(Stream* s, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  bool ok = VPrintf(s, format, ap);
-  va_end(ap);
-  return ok;
 }
 
 bool Seek(Stream* s, int64_t offset) {

@@ -1,0 +1,355 @@
+// Win32 implementation of the platform layer.
+//
+// Windows already does most of what the layer's rules ask (backslashes,
+// case-insensitive names, dropped trailing blanks and dots, share modes, the
+// C runtime's text mode), so this side leaves those to the system.  What is
+// not Windows' own -- regular files only, the match and order of a directory
+// search, the error texts for 0 and unknown numbers, DOS dates read as UTC
+// -- comes from platform/common.h, as on POSIX, so that both builds give the
+// same bytes for the same inputs.
+#include "platform/platform.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <io.h>
+#include <share.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "format.h"
+#include "platform/common.h"
+
+namespace varnel::platform {
+
+struct Stream {
+  FILE* file = nullptr;
+  std::string path;  // as passed to Open: the fault hook's key
+  bool reading = false;
+  bool readFailed = false;
+  bool failed = false;
+  bool atEnd = false;
+  int error = 0;  // errno of the first failure
+  int pushback = kEndOfFile;
+};
+
+namespace {
+
+#if defined(VARNEL_FAULT_HOOK)
+struct FaultState {
+  common::ArmedFaults armed;
+};
+
+FaultState& Faults() {
+  static FaultState state;
+  return state;
+}
+
+#define VARNEL_FAULT(path, op) Faults().armed.Fire(path, FaultOp::op)
+#else
+#define VARNEL_FAULT(path, op) false
+#endif
+
+// Only a file on a disk counts as a file to read: CON, NUL, COM1 and pipes
+// open through the runtime as well, but are no files.
+bool IsDiskFile(FILE* f) {
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+void SetFailed(Stream* s, int error) {
+  if (!s->failed) s->error = error;
+  s->failed = true;
+  errno = error;
+}
+
+// A read error is no end of the file: reading may go on after it.
+void SetReadFailed(Stream* s, int error) {
+  s->readFailed = true;
+  s->atEnd = false;
+  SetFailed(s, error);
+}
+
+int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
+
+// After fgetc or fread came back short: a read error, or the end.
+void NoteShortRead(Stream* s) {
+  if (std::ferror(s->file)) {
+    SetReadFailed(s, ErrnoOr(EIO));
+    std::clearerr(s->file);
+  } else {
+    s->atEnd = true;
+  }
+}
+
+}  // namespace
+
+Stream* Open(const char* path, const char* mode) {
+  if (path == nullptr || mode == nullptr || (mode[0] != 'r' && mode[0] != 'w') ||
+      (mode[1] != '\0' && ((mode[1] != 't' && mode[1] != 'b') || mode[2] != '\0'))) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  if (VARNEL_FAULT(path, Open)) {
+    errno = EIO;
+    return nullptr;
+  }
+  bool reading = mode[0] == 'r';
+  // Say 't' outright, so that a changed runtime default cannot make a text
+  // stream binary.  The share mode is the rule itself: readers let everyone
+  // in, writers keep other writers out, and a refused open empties nothing.
+  const char runtimeMode[3] = {mode[0], mode[1] == '\0' ? 't' : mode[1], '\0'};
+  FILE* f = _fsopen(path, runtimeMode, reading ? _SH_DENYNO : _SH_DENYWR);
+  if (f == nullptr) return nullptr;
+  if (reading && !IsDiskFile(f)) {
+    std::fclose(f);
+    errno = EACCES;
+    return nullptr;
+  }
+  Stream* s = new Stream;
+  s->file = f;
+  s->path = path;
+  s->reading = reading;
+  return s;
+}
+
+int Getc(Stream* s) {
+  if (s->pushback != kEndOfFile) {
+    int c = s->pushback;
+    s->pushback = kEndOfFile;
+    return c;
+  }
+  if (!s->reading) {
+    SetReadFailed(s, EBADF);
+    return kEndOfFile;
+  }
+  if (s->atEnd) return kEndOfFile;
+  if (VARNEL_FAULT(s->path, Read)) {
+    SetReadFailed(s, EIO);
+    return kEndOfFile;
+  }
+  errno = 0;
+  int c = std::fgetc(s->file);
+  if (c != EOF) return c;
+  NoteShortRead(s);
+  return kEndOfFile;
+}
+
+void Ungetc(Stream* s, int c) {
+  if (c == kEndOfFile || !s->reading) return;
+  s->pushback = c & 0xFF;
+  s->atEnd = false;
+}
+
+size_t Read(Stream* s, void* data, size_t count) {
+  auto* out = static_cast<unsigned char*>(data);
+  size_t n = 0;
+  if (count > 0 && s->pushback != kEndOfFile) {
+    out[n++] = static_cast<unsigned char>(s->pushback);
+    s->pushback = kEndOfFile;
+  }
+  if (n == count) return n;
+  if (!s->reading) {
+    SetReadFailed(s, EBADF);
+    return n;
+  }
+  if (VARNEL_FAULT(s->path, Read)) {
+    SetReadFailed(s, EIO);
+    return n;
+  }
+  errno = 0;
+  n += std::fread(out + n, 1, count - n, s->file);
+  if (n < count) NoteShortRead(s);
+  return n;
+}
+
+bool Write(Stream* s, const void* data, size_t count) {
+  if (s->reading) {
+    SetFailed(s, EBADF);
+    return false;
+  }
+  if (VARNEL_FAULT(s->path, Write)) {
+    SetFailed(s, EIO);
+    return false;
+  }
+  errno = 0;
+  if (count > 0 && std::fwrite(data, 1, count, s->file) != count) {
+    SetFailed(s, ErrnoOr(EIO));
+    return false;
+  }
+  return true;
+}
+
+bool Seek(Stream* s, int64_t offset) {
+  if (offset < 0) {
+    errno = EINVAL;
+    return false;
+  }
+  s->pushback = kEndOfFile;
+  s->atEnd = false;
+  return fseeko64(s->file, offset, SEEK_SET) == 0;
+}
+
+int64_t Tell(Stream* s) {
+  int64_t at = static_cast<int64_t>(ftello64(s->file));
+  if (at < 0) return -1;
+  return at - (s->pushback != kEndOfFile ? 1 : 0);
+}
+
+int64_t Length(Stream* s) {
+  // What is still buffered counts.
+  if (!s->reading && std::fflush(s->file) != 0) {
+    SetFailed(s, ErrnoOr(EIO));
+    return -1;
+  }
+  return static_cast<int64_t>(_filelengthi64(_fileno(s->file)));
+}
+
+bool AtEnd(Stream* s) { return s->atEnd; }
+bool ReadFailed(Stream* s) { return s->readFailed; }
+bool Failed(Stream* s) { return s->failed; }
+
+bool Flush(Stream* s) {
+  if (!s->reading) {
+    if (VARNEL_FAULT(s->path, Flush)) {
+      SetFailed(s, EIO);
+    } else {
+      errno = 0;
+      if (std::fflush(s->file) != 0) SetFailed(s, ErrnoOr(EIO));
+    }
+  }
+  return !s->failed;
+}
+
+bool Close(Stream* s) {
+  if (s == nullptr) {
+    errno = EBADF;
+    return false;
+  }
+  bool ok = Flush(s);
+  int error = s->error;
+  if (VARNEL_FAULT(s->path, Close)) {
+    ok = false;
+    if (error == 0) error = EIO;
+  }
+  errno = 0;
+  if (std::fclose(s->file) != 0) {
+    if (ok) error = ErrnoOr(EIO);
+    ok = false;
+  }
+  delete s;
+  if (!ok) errno = error != 0 ? error : EIO;
+  return ok;
+}
+
+bool IsReadableFile(const char* path) {
+  if (path == nullptr) return false;
+  FILE* f = _fsopen(path, "rb", _SH_DENYNO);
+  if (f == nullptr) return false;
+  bool disk = IsDiskFile(f);
+  std::fclose(f);
+  return disk;
+}
+
+bool Remove(const char* path) { return path != nullptr && DeleteFileA(path) != 0; }
+
+// The runtime's rename never replaces an existing file, as the rule wants.
+bool Rename(const char* from, const char* to) {
+  return from != nullptr && to != nullptr && std::rename(from, to) == 0;
+}
+
+bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
+  if (path == nullptr) return false;
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return false;
+  }
+  FILETIME lastWrite;
+  SYSTEMTIME utc;
+  WORD date = 0;
+  WORD time = 0;
+  // The time stays UTC: no conversion to local time before the DOS form.
+  // Not every FileTimeToDosDateTime refuses a year past 2107 (some wrap it
+  // into 1980), so the range is checked here as well.
+  if (!GetFileTime(h, nullptr, nullptr, &lastWrite) || !FileTimeToSystemTime(&lastWrite, &utc) ||
+      utc.wYear < 1980 || utc.wYear > 2107 || !FileTimeToDosDateTime(&lastWrite, &date, &time)) {
+    date = 0;
+    time = 0;
+  }
+  CloseHandle(h);
+  *dosDate = date;
+  *dosTime = time;
+  return true;
+}
+
+bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
+  // The service's own check of a DOS date differs between Windows versions;
+  // the shared one decides, so both builds refuse the same dates.
+  int64_t seconds;
+  FILETIME stamp;
+  if (path == nullptr || !common::DosDateTimeToUtc(dosDate, dosTime, &seconds) ||
+      !DosDateTimeToFileTime(dosDate, dosTime, &stamp)) {
+    errno = EINVAL;
+    return false;
+  }
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  // Creation and last-write time; the last-access time stays.
+  bool ok = SetFileTime(h, &stamp, nullptr, &stamp) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+std::vector<std::string> FindFiles(const char* directory, const char* pattern) {
+  std::vector<std::string> names;
+  if (pattern == nullptr) return names;
+  std::string search = std::string(directory != nullptr ? directory : "") + pattern;
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA(search.c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) continue;
+    // FindFirstFileA's own match is looser (8.3 aliases, a trailing '?'
+    // that matches nothing): every name it returns is checked again.
+    if (common::MatchWildcard(pattern, found.cFileName)) names.emplace_back(found.cFileName);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  common::SortSearchResults(names);
+  return names;
+}
+
+std::string SystemErrorText(int error) {
+  bool known = error > 0 && error < _sys_nerr;
+  return common::TidyErrorText(error, known ? std::strerror(error) : nullptr);
+}
+
+int LastError() { return errno; }
+
+int CurrentLocalYear() {
+  time_t now = std::time(nullptr);
+  const struct tm* local = std::localtime(&now);
+  return local != nullptr ? local->tm_year + 1900 : 1980;
+}
+
+#if defined(VARNEL_FAULT_HOOK)
+void InjectFault(const char* path, FaultOp op) {
+  if (path != nullptr) Faults().armed.Arm(path, op);
+}
+void ClearFaults() { Faults().armed.Clear(); }
+#endif
+
+}  // namespace varnel::platform
