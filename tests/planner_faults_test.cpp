@@ -2,7 +2,8 @@
 // unpacked members, through the platform's fault hook; and the supplemental
 // libraries the directory search finds.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <cerrno>
 #include <string>
@@ -122,7 +123,7 @@ TEST_F(PlannerFaultsTest, SupplementalLibrariesAroundTheLibrary) {
   // Matched ignoring case, in upper-cased name order, regular files only.
   Lib("b.sup");
   Lib("A.SUP");
-  ::mkdir((lib + "C.SUP").c_str(), 0755);
+  std::filesystem::create_directory(lib + "C.SUP");
   Lib("FBA.OBJ");
   Lib("EEPQX4.OBJ");
   Lib("LIB400.OBJ");

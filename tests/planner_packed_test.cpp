@@ -2,7 +2,8 @@
 // header and library the submit file then names, the driver information
 // from the packed file, and the errors of unpacking.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <cstdio>
 #include <string>
@@ -320,19 +321,19 @@ TEST_F(PlannerPackedTest, MemberThatCannotBeWrittenIsNotUnpacked) {
   // A directory in the way of an output file: nothing can be written there.
   Pack("FBA.FB", FbPack("FBA"));
   Arg({{1, "FBA"}}, "32C000000000");
-  ASSERT_EQ(::mkdir((work + "FBARP.$$$").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(work + "FBARP.$$$"));
   EXPECT_EQ(Run(0), 10);
   EXPECT_EQ(LastError(), "Can't unpack \"FBARP.OBJ\" from the packed file \"" + lib +
                              "FBA.FB\".\nWhat to check - Check the contents of the packed file using KORVAP. ");
   ::rmdir((work + "FBARP.$$$").c_str());
   ::remove((work + "FBA.$$$").c_str());
-  ASSERT_EQ(::mkdir((work + "FBA.$$$").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(work + "FBA.$$$"));
   EXPECT_EQ(Run(0), 10);
   EXPECT_EQ(LastError(), "Can't unpack \"FBA.OBJ\" from the packed file \"" + lib +
                              "FBA.FB\".\nWhat to check - Check the contents of the packed file using KORVAP. ");
   ::rmdir((work + "FBA.$$$").c_str());
   // A generated object that cannot be created: MXRAM's header check fails.
-  ASSERT_EQ(::mkdir((work + "MXRAM.$$$").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(work + "MXRAM.$$$"));
   EXPECT_EQ(Run(0), 2);
   EXPECT_EQ(LastError(), "Cannot open unpacked temporary file \"" + work +
                              "MXRAM.$$$\".\nWhat to check - Make sure the directory exists and the disk is not "

@@ -3,6 +3,8 @@
 // ARG file can raise.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 
 #include "planner.h"
@@ -308,7 +310,7 @@ TEST_F(PlannerRunTest, MissingFbComesBeforeAnUnmatchedConfiguration) {
 TEST_F(PlannerRunTest, PathsBeyond255CharactersAreNotOpened) {
   // The library directory fits, the object's path does not: no file found.
   std::string longLib = lib + std::string(250 - lib.size(), 'd') + "/";
-  ::mkdir(longLib.c_str(), 0755);
+  std::filesystem::create_directory(longLib);
   WriteFile(longLib + "FBA.OBJ", "S9030000FC\n");
   Arg({{1, "FBA"}}, "32C000000000", longLib);
   EXPECT_EQ(Run(0), 5);
@@ -320,7 +322,7 @@ TEST_F(PlannerRunTest, PathsBeyond255CharactersAreNotOpened) {
 TEST_F(PlannerRunTest, FbNameIsNeverAPath) {
   // ../x and a\b would name files outside the library directory.
   WriteFile(dir.Path() + "OUT.OBJ", "S9030000FC\n");
-  ::mkdir((lib + "sub").c_str(), 0755);
+  std::filesystem::create_directory(lib + "sub");
   WriteFile(lib + "sub/IN.OBJ", "S9030000FC\n");
   for (const char* name : {"../OUT", "sub/IN", "sub\\IN", "C:X"}) {
     SCOPED_TRACE(name);

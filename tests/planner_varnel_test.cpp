@@ -1,7 +1,6 @@
 // Whole links through Varnel and FbFit: from the ARG file over the planner's
 // submit file and objects to the S1 download file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>

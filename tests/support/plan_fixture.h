@@ -4,15 +4,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
-#include <ctime>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "planner.h"
+#include "platform/platform.h"
 #include "support/m68objects.h"
 #include "support/packer.h"
 #include "support/testutil.h"
@@ -52,8 +51,8 @@ class PlanFixture : public ::testing::Test {
   void SetUp() override {
     work = dir.Path() + "work/";
     lib = dir.Path() + "lib/";
-    ::mkdir(work.c_str(), 0755);
-    ::mkdir(lib.c_str(), 0755);
+    std::filesystem::create_directory(work);
+    std::filesystem::create_directory(lib);
     // The header and library every Exec 3.x link without a packed driver takes.
     Lib("EEPROM.OBJ");
     Lib("LIB.OBJ");
@@ -91,15 +90,9 @@ class PlanFixture : public ::testing::Test {
 
   // Sets a file's last-write time (UTC).
   static void SetTime(const std::string& path, int year, int month, int day, int hour, int minute) {
-    struct tm tm = {};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    struct utimbuf times;
-    times.actime = times.modtime = timegm(&tm);
-    ::utime(path.c_str(), &times);
+    uint16_t date = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+    uint16_t time = static_cast<uint16_t>((hour << 11) | (minute << 5));
+    ASSERT_TRUE(platform::SetFileDosTime(path.c_str(), date, time)) << path;
   }
 
   TempDir dir;
