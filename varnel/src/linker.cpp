@@ -470,11 +470,21 @@ int RecordDataLength() { return std::max(State().record.count - 1, 0); }
   LinkError(8);
 }
 
+// An object file that cannot be opened, or that fails to read: the link
+// never goes on with what was read of it.
+[[noreturn]] void UnreadableObject(const InputFileEntry& f) {
+  LinkPrint(0, "Cannot open input file %s\n", f.path);
+  LinkError(3, f.path);
+}
+
 // Reads the next record.  Damage is fatal where a module is being loaded;
-// elsewhere it only ends the file's valid records.
+// elsewhere it only ends the file's valid records.  A read error is never
+// the end of the file.
 void NextRecord(bool damageIsFatal) {
   LinkerState& st = State();
-  st.recordDamaged = ReadObjectRecord() == ReadResult::kDamaged;
+  ReadResult result = ReadObjectRecord();
+  if (platform::ReadFailed(st.objectFile)) UnreadableObject(*st.currentFile);
+  st.recordDamaged = result == ReadResult::kDamaged;
   if (st.recordDamaged && damageIsFatal) DamagedRecord();
 }
 
@@ -576,12 +586,23 @@ void OpenSubmitFile() {
 
 void CloseSubmitFile() { CloseInput(State().submitFile); }
 
+// A submit file that fails to read counts as one that did not open: the
+// lines after the error would be missing from the link.
+void CheckSubmitRead() {
+  LinkerState& st = State();
+  if (platform::ReadFailed(st.submitFile))
+    LinkError(2, st.params->submitFileName, st.params->workDir);
+}
+
 // Reads one whole line; a line longer than the buffer keeps its start and
 // *overlong tells that the rest was passed over.
 bool ReadSubmitLine(char* line, bool* overlong) {
   platform::Stream* in = State().submitFile;
   *overlong = false;
-  if (!platform::ReadLine(in, line, kSubmitLineSize)) return false;
+  if (!platform::ReadLine(in, line, kSubmitLineSize)) {
+    CheckSubmitRead();
+    return false;
+  }
   size_t n = std::strlen(line);
   if (n == 0 || n + 1 < kSubmitLineSize || line[n - 1] == '\n') return true;
   char rest[kSubmitLineSize];
@@ -590,6 +611,7 @@ bool ReadSubmitLine(char* line, bool* overlong) {
     size_t m = std::strlen(rest);
     if (m > 0 && rest[m - 1] == '\n') break;
   }
+  CheckSubmitRead();
   return true;
 }
 
@@ -866,10 +888,7 @@ void LinkObjectFile(const InputFileEntry& f) {
   LinkerState& st = State();
   st.currentFile = &f;
   LinkPrint(0, "Processing File \"%s\"\n", f.path);
-  if (!OpenObjectFile(f)) {
-    LinkPrint(0, "Cannot open input file %s\n", f.path);
-    LinkError(3, f.path);
-  }
+  if (!OpenObjectFile(f)) UnreadableObject(f);
   st.record.recordNumber = 0;
   NextRecord(f.isFile != 0);
   while (st.record.valid) {

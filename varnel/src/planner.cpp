@@ -163,11 +163,25 @@ void CloseArgFile() {
 
 bool IsBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
+// A read error is no end of the ARG file: what was read so far would plan a
+// download without the rest of the FB list, so the file counts as one that
+// did not open.
+void CheckArgRead() {
+  PlannerState& st = State();
+  if (platform::ReadFailed(st.argFile)) PlanError(1, st.params->argFileName, WorkDir());
+}
+
+int ArgGetc() {
+  int c = platform::Getc(State().argFile);
+  if (c == platform::kEndOfFile) CheckArgRead();
+  return c;
+}
+
 // Skips white space; returns the first other byte (left unread) or kEndOfFile.
 int SkipBlanks() {
   platform::Stream* f = State().argFile;
   int c;
-  do c = platform::Getc(f);
+  do c = ArgGetc();
   while (c != platform::kEndOfFile && IsBlank(c));
   if (c != platform::kEndOfFile) platform::Ungetc(f, c);
   return c;
@@ -180,7 +194,7 @@ bool ReadToken(std::string& token) {
   token.clear();
   if (SkipBlanks() == platform::kEndOfFile) return false;
   platform::Stream* f = State().argFile;
-  for (int c = platform::Getc(f); c != platform::kEndOfFile; c = platform::Getc(f)) {
+  for (int c = ArgGetc(); c != platform::kEndOfFile; c = ArgGetc()) {
     if (IsBlank(c)) {
       platform::Ungetc(f, c);
       break;
@@ -194,11 +208,11 @@ bool ReadToken(std::string& token) {
 bool ReadNumber(int32_t& value) {
   if (SkipBlanks() == platform::kEndOfFile) return false;
   platform::Stream* f = State().argFile;
-  int c = platform::Getc(f);
+  int c = ArgGetc();
   bool negative = false;
   if (c == '+' || c == '-') {
     negative = c == '-';
-    c = platform::Getc(f);
+    c = ArgGetc();
   }
   if (c == platform::kEndOfFile || c < '0' || c > '9') {
     if (c != platform::kEndOfFile) platform::Ungetc(f, c);
@@ -207,7 +221,7 @@ bool ReadNumber(int32_t& value) {
   int64_t v = 0;
   while (c != platform::kEndOfFile && c >= '0' && c <= '9') {
     if (v < INT64_C(1) << 40) v = v * 10 + (c - '0');
-    c = platform::Getc(f);
+    c = ArgGetc();
   }
   if (c != platform::kEndOfFile) platform::Ungetc(f, c);
   if (negative) v = -v;
@@ -278,6 +292,7 @@ void ReadModuleConfiguration() {
       break;
     }
   }
+  CheckArgRead();
   if (!found && p->callerExec == 0) PlanError(3);
 
   ModuleConfiguration& c = st.config;

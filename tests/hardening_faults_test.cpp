@@ -1,0 +1,271 @@
+// Whole Varnel and FbFit calls whose files fail: a write that does not reach
+// the disk at each output, and a read error in the middle of each input.
+// Neither may ever end as a success with an incomplete file, nor link what
+// was read before the error.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "format.h"
+#include "image.h"
+#include "linker.h"
+#include "planner.h"
+#include "platform/platform.h"
+#include "support/link_fixture.h"
+
+namespace varnel {
+namespace {
+
+using platform::FaultOp;
+using testing::Exists;
+using testing::ReadFile;
+
+// Arms a read fault on a path once a stage prints a text, so that the fault
+// meets its reader in the middle of the file rather than at its first byte.
+struct ReadFaultTrigger {
+  std::string path;
+  std::string text;
+  bool fired = false;
+  PrintCallback print = nullptr;
+  PrintCallback progress = nullptr;
+};
+
+ReadFaultTrigger& Trigger() {
+  static ReadFaultTrigger trigger;
+  return trigger;
+}
+
+void Watch(const char* format, va_list args) {
+  ReadFaultTrigger& t = Trigger();
+  if (t.fired) return;
+  va_list copy;
+  va_copy(copy, args);
+  std::string text = VFormat(format, copy);
+  va_end(copy);
+  if (text.find(t.text) == std::string::npos) return;
+  platform::InjectFault(t.path.c_str(), FaultOp::Read);
+  t.fired = true;
+}
+
+void WatchedPrint(const char* format, va_list args) {
+  Watch(format, args);
+  Trigger().print(format, args);
+}
+
+void WatchedProgress(const char* format, va_list args) {
+  Watch(format, args);
+  Trigger().progress(format, args);
+}
+
+// A real stage whose prints pass the trigger on their way to the log.
+template <typename Params, int (*Entry)(Params*)>
+int Watched(Params* params) {
+  Trigger().print = params->print;
+  Trigger().progress = params->progress;
+  params->print = WatchedPrint;
+  params->progress = WatchedProgress;
+  return Entry(params);
+}
+
+const StageEntries kWatchedStages = {Watched<PlanParams, RunPlanner>,
+                                     Watched<LinkParams, RunLinker>,
+                                     Watched<ImageParams, RunImageBuilder>};
+
+class HardeningFaults : public testing::LinkCallFixture {
+ protected:
+  void TearDown() override {
+    platform::ClearFaults();
+    SetStageEntries(nullptr);
+  }
+
+  std::string Incomplete(const std::string& name, const std::string& reason) const {
+    return "Temporary file \"" + work + name +
+           "\" is incomplete.\nWhat to check - Is the disk full?.  Remember that compressed drives "
+           "often report false free space.  The system error reported to me was \"" + reason + "\".\n";
+  }
+  std::string CantUnpack(const std::string& member, const std::string& packed) const {
+    return "Can't unpack \"" + member + ".OBJ\" from the packed file \"" + lib + packed +
+           "\".\nWhat to check - Check the contents of the packed file using KORVAP. ";
+  }
+  std::string OutputIncomplete(const std::string& reason) const {
+    return "Output file \"" + work + "MODULE.S1\" is incomplete.\nWhat to check - Is the disk "
+           "full?.  Remember that compressed drives often report false free space.  The system "
+           "error reported to me was \"" + reason + "\".\n";
+  }
+  static constexpr const char* kLogIncomplete = "The log file could not be closed.";
+
+  // The download file of a failed call holds no link.
+  void ExpectNoDownload() const { EXPECT_EQ(ReadFile(work + "MODULE.S1"), ""); }
+};
+
+using Module = testing::LinkCallFixture::Module;
+
+TEST_F(HardeningFaults, WriteFailureAtEachOutput) {
+  struct Case {
+    Module module;
+    const char* file;  // in the working directory
+    int code;          // 103: the call succeeds, the message reports the log
+    std::string text;  // the message after its header
+  };
+  const std::string eio = platform::SystemErrorText(EIO);
+  const Case cases[] = {
+      {Module::kExec32, "JOB.LOG", 103, kLogIncomplete},
+      {Module::kExec32, "JOB.SUB", 1013, Incomplete("JOB.SUB", eio)},
+      {Module::kExec32, "MXRAM.$$$", 1013, Incomplete("MXRAM.$$$", eio)},
+      {Module::kExec32, "CPNUM1.$$$", 1013, Incomplete("CPNUM1.$$$", eio)},
+      {Module::kExec32, "CPNUM2.$$$", 1013, Incomplete("CPNUM2.$$$", eio)},
+      {Module::kExec32, "CPNUM0CS.$$$", 1013, Incomplete("CPNUM0CS.$$$", eio)},
+      {Module::kExec33WithDriver, "CPNUM0.$$$", 1013, Incomplete("CPNUM0.$$$", eio)},
+      {Module::kExec32, "FBA.$$$", 1010, CantUnpack("FBA", "FBA.FB")},
+      {Module::kExec32, "FBARP.$$$", 1010, CantUnpack("FBARP", "FBA.FB")},
+      {Module::kExec33WithDriver, "DRV.$$$", 1010, CantUnpack("DRV", "DRV.MDV")},
+      {Module::kExec33WithDriver, "LIBxxx.$$$", 1010, CantUnpack("LIBxxx", "DRV.MDV")},
+      {Module::kExec33WithDriver, "EEPxxx.$$$", 1010, CantUnpack("EEPxxx", "DRV.MDV")},
+      {Module::kExec32, "MODULE.S1", 2007, OutputIncomplete(eio)},
+  };
+  for (const Case& c : cases) {
+    UseModule(c.module);
+    // FbFit writes no download file, and its summary takes the place of a
+    // 103 text (run control's own tests hold that).
+    const bool fitToo = c.code != 103 && c.code != 2007;
+    for (bool fit : {false, true}) {
+      if (fit && !fitToo) continue;
+      for (FaultOp op : {FaultOp::Write, FaultOp::Flush, FaultOp::Close}) {
+        SCOPED_TRACE(std::string(c.file) + (fit ? " FbFit" : " Varnel") + " op " +
+                     std::to_string(static_cast<int>(op)));
+        // An earlier file would meet a close fault first in the existence
+        // check that puts it aside.
+        std::filesystem::remove(work + c.file);
+        platform::InjectFault((work + c.file).c_str(), op);
+        int result = Call(fit);
+        platform::ClearFaults();
+        if (c.code == 103) {
+          EXPECT_EQ(result, 0);
+          EXPECT_EQ(Message(), Header(103) + c.text);
+          continue;
+        }
+        EXPECT_EQ(result, c.code) << Message();
+        EXPECT_EQ(Message(), Header(c.code) + c.text);
+        EXPECT_EQ(Log().find("Process completed with no errors."), std::string::npos);
+      }
+    }
+  }
+  // Without a fault both modules link, so each failure above is the fault's.
+  for (Module m : {Module::kExec32, Module::kExec33WithDriver}) {
+    UseModule(m);
+    EXPECT_EQ(Link(), 0) << Message();
+    EXPECT_NE(ReadFile(work + "MODULE.S1").find("S9030000FC\r\n"), std::string::npos);
+  }
+}
+
+// A full disk, not a fault of the hook: every output is a link to /dev/full.
+TEST_F(HardeningFaults, OutputsOnAFullDevice) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs /dev/full, which Windows has no counterpart of";
+#else
+  if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const std::string full = platform::SystemErrorText(ENOSPC);
+  struct Case {
+    const char* file;
+    int code;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"JOB.LOG", 103, kLogIncomplete},
+      {"JOB.SUB", 1013, Incomplete("JOB.SUB", full)},
+      {"MXRAM.$$$", 1013, Incomplete("MXRAM.$$$", full)},
+      {"CPNUM0CS.$$$", 1013, Incomplete("CPNUM0CS.$$$", full)},
+      {"MODULE.S1", 2007, OutputIncomplete(full)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = work + c.file;
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink("/dev/full", path);
+    int result = Link();
+    std::filesystem::remove(path);
+    EXPECT_EQ(result, c.code == 103 ? 0 : c.code) << Message();
+    EXPECT_EQ(Message(), Header(c.code) + c.text);
+  }
+#endif
+}
+
+TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
+  SetStageEntries(&kWatchedStages);
+  const std::string argText = "Cannot open file \"JOB.ARG\" in directory \"" + work +
+                              "\".\nWhat to check - Make sure the directory exists and the disk is "
+                              "not full.  Note that compressed drives often report false free space. ";
+  const std::string submitText = "Cannot open file \"JOB.SUB\" in directory \"" + work +
+                                 "\".\nWhat to check - Does the directory exist?  Is the disk full?  "
+                                 "Remember that compressed drives often report false free space.\n";
+  auto objectText = [](const std::string& path) {
+    return "Cannot open required file \"" + path +
+           "\"\nWhat happened - This file has been opened previously, so this shouldnot happen.  "
+           "Please contact Technical Support.\n";
+  };
+  struct Case {
+    Module module;
+    std::string path;
+    std::string trigger;  // "": the fault meets the first read of the file
+    int code;
+    std::string text;
+  };
+  const Case cases[] = {
+      {Module::kExec32, work + "JOB.ARG", "", 1001, argText},
+      {Module::kExec32, work + "JOB.ARG", "Reading FB List.", 1001, argText},
+      {Module::kExec32, work + "JOB.ARG", "FB #1 is \"FBA\"", 1001, argText},
+      {Module::kExec32, work + "JOB.ARG", "FB #2 is \"FBB\"", 1001, argText},
+      // A packed file that fails to read does not open: FBA has no other file.
+      {Module::kExec32, lib + "FBA.FB", "", 1005,
+       "No file(s) for FB \"FBA\" found in \"" + lib + "\"\nWhat to check - Is this FB supposed to "
+       "be downloading into this module?   Does the directory \"" + lib + "\" exist?"},
+      {Module::kExec32, lib + "FBA.FB", "Unpacking FB files from", 1010, CantUnpack("FBA", "FBA.FB")},
+      {Module::kExec33WithDriver, lib + "DRV.MDV", "Reading driver info", 1004,
+       "Bad or corrupted packed FB file \"DRV\"\nWhat to check - Verify the file using KORVAP.\n"},
+      {Module::kExec32, work + "JOB.SUB", "", 2002, submitText},
+      {Module::kExec32, work + "JOB.SUB", "SECTION - ", 2002, submitText},
+      {Module::kExec32, work + "JOB.SUB", "FILE -    " + lib + "EEPROM.OBJ", 2002, submitText},
+      {Module::kExec32, lib + "EEPROM.OBJ", "", 2003, objectText(lib + "EEPROM.OBJ")},
+      {Module::kExec32, lib + "FBB.OBJ", "S0 - Module name - \"FBB\"", 2003, objectText(lib + "FBB.OBJ")},
+      {Module::kExec32, work + "FBA.$$$", "S0 - Module name - \"FBA\"", 2003, objectText(work + "FBA.$$$")},
+      // A library fails alike in a module it links and in one it passes over.
+      {Module::kExec32, lib + "LIB.OBJ", "S0 - Module name - \"MODEND\"", 2003,
+       objectText(lib + "LIB.OBJ")},
+      {Module::kExec32, lib + "LIB.OBJ", "S0 - Module name - \"UNUSED\"", 2003,
+       objectText(lib + "LIB.OBJ")},
+      {Module::kExec33WithDriver, work + "LIBxxx.$$$", "S0 - Module name - \"MODEND\"", 2003,
+       objectText(work + "LIBxxx.$$$")},
+  };
+  for (const Case& c : cases) {
+    UseModule(c.module);
+    for (bool fit : {false, true}) {
+      SCOPED_TRACE(c.path + " after \"" + c.trigger + "\"" + (fit ? " FbFit" : " Varnel"));
+      std::filesystem::remove(work + "MODULE.S1");
+      Trigger() = ReadFaultTrigger{c.path, c.trigger};
+      if (c.trigger.empty()) {
+        Trigger().fired = true;
+        platform::InjectFault(c.path.c_str(), FaultOp::Read);
+      }
+      int result = Call(fit);
+      platform::ClearFaults();
+      EXPECT_TRUE(Trigger().fired);
+      EXPECT_EQ(result, c.code) << Message();
+      EXPECT_EQ(Message(), Header(c.code) + c.text);
+      EXPECT_EQ(Log().find("Process completed with no errors."), std::string::npos);
+      ExpectNoDownload();
+    }
+  }
+  // Without a fault both modules link.
+  for (Module m : {Module::kExec32, Module::kExec33WithDriver}) {
+    UseModule(m);
+    EXPECT_EQ(Link(), 0) << Message();
+    EXPECT_EQ(Fit(), 0) << Message();
+  }
+}
+
+}  // namespace
+}  // namespace varnel
