@@ -32,12 +32,6 @@ FirmwareSection WithCrc(FirmwareSection s, uint16_t crc) {
   return s;
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
-  return n;
-}
-
 const char* const kMissing = "Yes!\n  Why? This section is currently missing or corrupt in the module.\n\n";
 const char* const kDifferent = "Yes!\n  Why? This section is different than the section currently loaded in the module.\n\n";
 const char* const kMatch = "No.\n  Why? This section is an exact match of what is currently loaded in the module.\n\n";

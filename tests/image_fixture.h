@@ -205,6 +205,12 @@ inline std::string Ff07(int number, const std::string& name) {
   return line + "00xx\n";
 }
 
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+
 // Runs stage 3 in a scratch directory: DRV.$$$ is the firmware, JOB.ARG the
 // ARG file, OUT.DL the download file; the FB list and the image start empty.
 class ImageTest : public ::testing::Test {
