@@ -261,14 +261,21 @@ void WriteEndRecord() {
   if (State().output != nullptr) platform::WriteText(State().output, "S9030000FC\n");
 }
 
+// Opens a file of the working directory, logging its path; one that does
+// not open is error 1 naming the file and the directory.
+platform::Stream* OpenInWorkDir(const char* name, const char* mode, const char* logFormat) {
+  ImageState& st = State();
+  std::string path = std::string(st.workDir) + (name != nullptr ? name : "");
+  ImagePrint(2, logFormat, path.c_str());
+  platform::Stream* s = OpenShared(path.c_str(), mode);
+  if (s == nullptr) ImageError(kErrOpen, name, st.workDir);
+  return s;
+}
+
 void OpenImageOutput() {
   ImageState& st = State();
-  const char* name = st.params->outputFileName;
-  if (name == nullptr) return;
-  std::string path = std::string(st.workDir) + name;
-  ImagePrint(2, "Opening Out File \"%s\"\n", path.c_str());
-  st.output = OpenShared(path.c_str(), "w");
-  if (st.output == nullptr) ImageError(kErrOpen, name, st.workDir);
+  if (st.params->outputFileName == nullptr) return;
+  st.output = OpenInWorkDir(st.params->outputFileName, "w", "Opening Out File \"%s\"\n");
 }
 
 void CloseImageOutput() {
@@ -410,11 +417,8 @@ int ReadFirmwareRecord(platform::Stream* s, FirmwareRecord& rec) {
 }
 
 void OpenFirmwareFile() {
-  ImageState& st = State();
-  std::string path = std::string(st.workDir) + (st.params->firmwareFileName ? st.params->firmwareFileName : "");
-  ImagePrint(2, "Opening module driver firmware file \"%s\"\n", path.c_str());
-  st.firmware = OpenShared(path.c_str(), "r");
-  if (st.firmware == nullptr) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
+  State().firmware =
+      OpenInWorkDir(State().params->firmwareFileName, "r", "Opening module driver firmware file \"%s\"\n");
 }
 
 void CloseFirmwareFile() {
@@ -994,11 +998,7 @@ void CopyScreenFile(const std::string& path) {
 }
 
 void ReopenArgFile() {
-  ImageState& st = State();
-  std::string path = std::string(st.workDir) + (st.params->argFileName ? st.params->argFileName : "");
-  ImagePrint(2, "Opening Arg File \"%s\"\n", path.c_str());
-  st.argFile = OpenShared(path.c_str(), "r");
-  if (st.argFile == nullptr) ImageError(kErrOpen, st.params->argFileName, st.workDir);
+  State().argFile = OpenInWorkDir(State().params->argFileName, "r", "Opening Arg File \"%s\"\n");
 }
 
 void CloseReopenedArgFile() {
