@@ -45,13 +45,13 @@ constexpr uint32_t kTerminator = 30;
 // The RP of the worked example: PID, version 1.0, marker at 0x11A,
 // sequence 8001 0005 FFFF at 0x130, XData AA BB CC at 0x136.
 void PutExampleRp(uint8_t* image) {
-  const Bytes head = {0x11, 0x11, 'P', 'I', 'D', '_', 0, 0, 0, 0, '1', '.', '0', 0};
+  const Data head = {0x11, 0x11, 'P', 'I', 'D', '_', 0, 0, 0, 0, '1', '.', '0', 0};
   std::memcpy(image + 0x100, head.data(), head.size());
-  const Bytes marker = {0xBD, 0xBD, 0xBD, 0xBE};
+  const Data marker = {0xBD, 0xBD, 0xBD, 0xBE};
   std::memcpy(image + 0x11A, marker.data(), marker.size());
-  const Bytes pointers = {0x01, 0x30, 0x01, 0x36};
+  const Data pointers = {0x01, 0x30, 0x01, 0x36};
   std::memcpy(image + 0x125, pointers.data(), pointers.size());
-  const Bytes body = {0x80, 0x01, 0x00, 0x05, 0xFF, 0xFF, 0xAA, 0xBB, 0xCC, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Data body = {0x80, 0x01, 0x00, 0x05, 0xFF, 0xFF, 0xAA, 0xBB, 0xCC, 0xFF, 0xFF, 0xFF, 0xFF};
   std::memcpy(image + 0x130, body.data(), body.size());
 }
 
@@ -119,7 +119,7 @@ TEST_F(ImageDatabaseTest, NoRpAtTheStartGivesOnlyFbEntries) {
 TEST_F(ImageDatabaseTest, ChainOfRpsEndsAtTheFirstGap) {
   struct Case {
     const char* what;
-    Bytes between;          // bytes after the first RP's terminator
+    Data between;          // bytes after the first RP's terminator
     int rps;                // RPs found
     uint32_t firstXData;    // uXDataSize of the first
   };
@@ -230,7 +230,7 @@ TEST_F(ImageDatabaseTest, ChunkedLinesAndSequenceBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.xdata);
     Fresh();
-    PutRp(LinkedImage(), 0x100, {"AAA", "1", {}, Bytes(c.xdata, 0x11)});
+    PutRp(LinkedImage(), 0x100, {"AAA", "1", {}, Data(c.xdata, 0x11)});
     ASSERT_EQ(Run(), 0);
     std::vector<std::string> lines = Lines(RpLines());
     ASSERT_EQ(lines.size(), c.lines + 2);
@@ -241,7 +241,7 @@ TEST_F(ImageDatabaseTest, ChunkedLinesAndSequenceBytes) {
 
 TEST_F(ImageDatabaseTest, SequenceByteWrapsToOneAfter255) {
   // 100 + 2 + 8162 bytes: 258 full lines and one of 8 bytes.
-  PutRp(LinkedImage(), 0x100, {"BIG", "1", {}, Bytes(8162, 0x42)});
+  PutRp(LinkedImage(), 0x100, {"BIG", "1", {}, Data(8162, 0x42)});
   ASSERT_EQ(Run(), 0);
   std::vector<std::string> lines = Lines(RpLines());
   ASSERT_EQ(lines.size(), 259u + 2);
@@ -264,14 +264,14 @@ TEST_F(ImageDatabaseTest, MalformedImagesAreInternalErrors) {
        }},
       {"no marker",
        [](uint8_t* image) {
-         const Bytes b = {0x11, 0x11, 'A', '_', 0, 0, 0, 0, '1', 0};
+         const Data b = {0x11, 0x11, 'A', '_', 0, 0, 0, 0, '1', 0};
          std::memcpy(image + 0x100, b.data(), b.size());
        }},
       {"marker too close to the end for its pointers",
        [](uint8_t* image) {
-         const Bytes b = {0x11, 0x11, 'A', '_', 0, 0, 0, 0, '1', 0};
+         const Data b = {0x11, 0x11, 'A', '_', 0, 0, 0, 0, '1', 0};
          std::memcpy(image + 0x100, b.data(), b.size());
-         const Bytes m = {0xBD, 0xBD, 0xBD, 0xBE};
+         const Data m = {0xBD, 0xBD, 0xBD, 0xBE};
          std::memcpy(image + 0xFFF2, m.data(), m.size());
        }},
       {"version running into the end",

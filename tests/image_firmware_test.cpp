@@ -9,11 +9,11 @@ namespace {
 class ImageFirmwareTest : public ImageTest {};
 
 // Firmware lines of consecutive records from address on, `per` bytes each.
-std::string Group(unsigned& sequence, uint32_t address, const Bytes& bytes, size_t per) {
+std::string Group(unsigned& sequence, uint32_t address, const Data& bytes, size_t per) {
   std::string out;
   for (size_t i = 0; i < bytes.size(); i += per) {
     size_t n = std::min(per, bytes.size() - i);
-    out += Ff01(sequence, address + static_cast<uint32_t>(i), Bytes(bytes.begin() + i, bytes.begin() + i + n));
+    out += Ff01(sequence, address + static_cast<uint32_t>(i), Data(bytes.begin() + i, bytes.begin() + i + n));
     sequence = sequence == 255 ? 1 : sequence + 1;
   }
   return out;
@@ -47,7 +47,7 @@ TEST_F(ImageFirmwareTest, ReplayGroupAndLaterGroupWithLoadOffset) {
 
   unsigned seq = 0;
   std::string expected = "S103FF05xx\n";
-  expected += Group(seq, 0x0000, Bytes(16, 0xA5), 16);
+  expected += Group(seq, 0x0000, Data(16, 0xA5), 16);
   expected += Group(seq, 0x0400, Chunk(Boot()), 20);
   expected += "S103FF06xx\nS103FF05xx\n";
   seq = 0;
@@ -55,7 +55,7 @@ TEST_F(ImageFirmwareTest, ReplayGroupAndLaterGroupWithLoadOffset) {
   expected += Group(seq, 0x3000 + offset, MainHeader(Chunk(Main()), d.main), 32);
   expected += Group(seq, 0x3100 + offset, DriverRp(d.pars, d.stat, d.vars, d.hist), 16);
   expected += Group(seq, 0x3200 + offset, MicroblockTable(d.microblocks), 16);
-  expected += Group(seq, 0x3400 + offset, Bytes(16, 0x5A), 16);
+  expected += Group(seq, 0x3400 + offset, Data(16, 0x5A), 16);
   expected += "S103FF06xx\nS103FF00xx\nS9030000FC\n";
   EXPECT_EQ(Output(), Crlf(expected));
 
@@ -88,7 +88,7 @@ TEST_F(ImageFirmwareTest, ReplayGroupAloneIsClosedOnce) {
   token = StatusToken(8, 0, {Exec(), Core(), Main()});  // no flash size: fine for the replay
   ASSERT_EQ(Run(), 0) << log.text;
   unsigned seq = 0;
-  std::string expected = "S103FF05xx\n" + Group(seq, 0, Bytes(16, 0xA5), 16);
+  std::string expected = "S103FF05xx\n" + Group(seq, 0, Data(16, 0xA5), 16);
   expected += Group(seq, 0x400, Chunk(Boot()), 20);
   EXPECT_EQ(Output(), Crlf(expected + "S103FF06xx\nS103FF00xx\nS9030000FC\n"));
 }
@@ -109,11 +109,11 @@ TEST_F(ImageFirmwareTest, LowerCaseDigitsReadLikeUpperCase) {
 
 TEST_F(ImageFirmwareTest, RecordErrors) {
   const std::string s0 = SRecord('0', 0, Text("HDR"));
-  std::string badSum = SRecord('1', 0x10, Bytes(4, 1));
+  std::string badSum = SRecord('1', 0x10, Data(4, 1));
   badSum[badSum.size() - 2] ^= 1;
   std::string badEnd = EndRecord();
   badEnd[badEnd.size() - 2] = 'D';
-  const std::string longest = SRecord('1', 0x10, Bytes(64, 0));
+  const std::string longest = SRecord('1', 0x10, Data(64, 0));
   std::string tooLong = longest;
   tooLong.replace(2, 2, "44");
   struct Case {
@@ -123,9 +123,9 @@ TEST_F(ImageFirmwareTest, RecordErrors) {
     std::string message;
   };
   const Case cases[] = {
-      {"S5 record", s0 + SRecord('1', 0, Bytes(4, 0)) + "S5030001FB\n" + EndRecord(), 10,
+      {"S5 record", s0 + SRecord('1', 0, Data(4, 0)) + "S5030001FB\n" + EndRecord(), 10,
        "S-record format error on line 3 - file probably not S-records\n"},
-      {"no end record", s0 + SRecord('1', 0, Bytes(4, 0)), 8, "End of file reached before S9 record on line 3\n"},
+      {"no end record", s0 + SRecord('1', 0, Data(4, 0)), 8, "End of file reached before S9 record on line 3\n"},
       {"end directly after an S", s0 + "S", 8, "End of file reached before S9 record on line 2\n"},
       {"end inside a record", s0 + "S1130000AB", 8, "End of file reached before S9 record on line 2\n"},
       {"checksum", s0 + badSum + EndRecord(), 9, "Checksum error in S-record no. 2\n"},
@@ -134,7 +134,7 @@ TEST_F(ImageFirmwareTest, RecordErrors) {
        "S-record format error on line 2 - file probably not S-records\n"},
       {"count below address and checksum", s0 + "S1020000FD\n" + EndRecord(), 10,
        "S-record format error on line 2 - file probably not S-records\n"},
-      {"chunk header of 19 bytes", s0 + SRecord('1', 0x400, Bytes(19, 0)) + EndRecord(), 11,
+      {"chunk header of 19 bytes", s0 + SRecord('1', 0x400, Data(19, 0)) + EndRecord(), 11,
        "S-record containing chunk header is too short on line 2\n"},
       {"64 data bytes are fine", s0 + longest + EndRecord(), 0, ""},
   };
@@ -235,9 +235,9 @@ TEST_F(ImageFirmwareTest, LaterGroupNeedsTheFlashSize) {
 TEST_F(ImageFirmwareTest, SectorRecordSetsTheLoadAddress) {
   token = StatusToken(8, 4, {});
   Firmware(SRecord('0', 0, Text("SECTOR3")) + SRecord('1', 0x1000, Chunk(Exec())) +
-           SRecord('1', 0x1014, Bytes(4, 7)) + EndRecord());
+           SRecord('1', 0x1014, Data(4, 7)) + EndRecord());
   ASSERT_EQ(Run(), 0) << log.text;
-  EXPECT_EQ(Output(), Crlf("S103FF05xx\n" + Ff01(0, 0x30000, Chunk(Exec())) + Ff01(1, 0x30014, Bytes(4, 7)) +
+  EXPECT_EQ(Output(), Crlf("S103FF05xx\n" + Ff01(0, 0x30000, Chunk(Exec())) + Ff01(1, 0x30014, Data(4, 7)) +
                            "S103FF06xx\nS103FF00xx\nS9030000FC\n"));
   EXPECT_NE(log.text.find("\nModule driver designed to load at sector 3, which is 0x30000.\n"), std::string::npos);
   EXPECT_NE(log.text.find("\nApplying a load offset of 0x2F000 bytes.\n"), std::string::npos);
@@ -250,7 +250,7 @@ TEST_F(ImageFirmwareTest, SectorZeroLoadsAtTheNextSector) {
     SCOPED_TRACE(lastData);
     Fresh();
     token = StatusToken(8, 4, {boot});
-    Firmware(SRecord('1', 0x400, Chunk(boot)) + SRecord('2', lastData, Bytes(16, 1)) +
+    Firmware(SRecord('1', 0x400, Chunk(boot)) + SRecord('2', lastData, Data(16, 1)) +
              SRecord('0', 0, Text("SECTOR0")) + SRecord('2', 0x40000, Chunk(Exec())) + EndRecord());
     ASSERT_EQ(Run(), 0) << log.text;
     EXPECT_NE(log.text.find("\nModule driver designed to load at next sector, which is 0x30000.\n"),
@@ -299,12 +299,12 @@ TEST_F(ImageFirmwareTest, LongGroupSequenceAndThreeByteAddresses) {
   const FirmwareSection boot = WithBlockSize(Boot(), 0x10000);
   const FirmwareSection exec = WithBlockSize(Exec(), 0x10000);
   std::string f = SRecord('1', 0x400, Chunk(boot)) + SRecord('2', 0x10000, Chunk(exec));
-  for (uint32_t i = 0; i < 299; ++i) f += SRecord('2', 0x12340 + 16 * i, Bytes(16, static_cast<uint8_t>(i)));
+  for (uint32_t i = 0; i < 299; ++i) f += SRecord('2', 0x12340 + 16 * i, Data(16, static_cast<uint8_t>(i)));
   Firmware(f + EndRecord());
   token = StatusToken(8, 4, {boot});
   ASSERT_EQ(Run(), 0) << log.text;
   std::string out = Output();
-  EXPECT_NE(out.find("\r\n" + Crlf(Ff01(1, 0x12340, Bytes(16, 0)))), std::string::npos);
+  EXPECT_NE(out.find("\r\n" + Crlf(Ff01(1, 0x12340, Data(16, 0)))), std::string::npos);
   EXPECT_NE(out.find("S118FF01FF00013320"), std::string::npos);  // line 256
   EXPECT_NE(out.find("S118FF010100013330"), std::string::npos);  // line 257
   EXPECT_NE(out.find("S118FF012C000135E0"), std::string::npos);  // line 300
@@ -338,7 +338,7 @@ TEST_F(ImageFirmwareTest, MainChunkAtAddressZeroStillGivesItsFigures) {
   std::string f = SRecord('0', 0, Text("SECTOR1")) + DataRecords(0, MainHeader(Chunk(Main()), d.main), 32);
   f += DataRecords(0x100, DriverRp(0x100, 0x40, 0x20, 0), 16);
   f += DataRecords(0x200, MicroblockTable({0x10}), 16);
-  f += SRecord('1', 0x500, Bytes(4, 0)) + EndRecord();
+  f += SRecord('1', 0x500, Data(4, 0)) + EndRecord();
   Firmware(f);
   params.outputFileName = nullptr;
   ASSERT_EQ(Run(), 0) << log.text;

@@ -18,7 +18,7 @@
 
 namespace varnel::testing {
 
-using Bytes = std::vector<uint8_t>;
+using Data = std::vector<uint8_t>;
 
 inline int AddressBytes(char type) {
   switch (type) {
@@ -29,9 +29,9 @@ inline int AddressBytes(char type) {
 }
 
 // One S-record line with a correct checksum.
-inline std::string SRecord(char type, uint32_t address, const Bytes& data) {
+inline std::string SRecord(char type, uint32_t address, const Data& data) {
   int addressBytes = AddressBytes(type);
-  Bytes all;
+  Data all;
   all.push_back(static_cast<uint8_t>(addressBytes + data.size() + 1));
   for (int i = addressBytes - 1; i >= 0; --i) all.push_back(static_cast<uint8_t>(address >> (8 * i)));
   all.insert(all.end(), data.begin(), data.end());
@@ -48,14 +48,14 @@ inline std::string SRecord(char type, uint32_t address, const Bytes& data) {
 
 inline std::string EndRecord() { return "S9030000FC\n"; }
 
-inline void PutBe(Bytes& b, size_t at, uint64_t v, int width) {
+inline void PutBe(Data& b, size_t at, uint64_t v, int width) {
   if (b.size() < at + width) b.resize(at + width);
   for (int i = 0; i < width; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * (width - 1 - i)));
 }
 
 // The 20 data bytes of a chunk header record.
-inline Bytes ChunkHeader(uint16_t id, uint32_t version, uint32_t blockSize, uint16_t crc) {
-  Bytes b(20, 0);
+inline Data ChunkHeader(uint16_t id, uint32_t version, uint32_t blockSize, uint16_t crc) {
+  Data b(20, 0);
   PutBe(b, 4, crc, 2);
   PutBe(b, 6, id, 2);
   PutBe(b, 8, version, 4);
@@ -64,16 +64,16 @@ inline Bytes ChunkHeader(uint16_t id, uint32_t version, uint32_t blockSize, uint
 }
 
 // Data records of `perRecord` bytes (the last one shorter) from address on.
-inline std::string DataRecords(uint32_t address, const Bytes& bytes, size_t perRecord = 16, char type = '1') {
+inline std::string DataRecords(uint32_t address, const Data& bytes, size_t perRecord = 16, char type = '1') {
   std::string out;
   for (size_t i = 0; i < bytes.size(); i += perRecord) {
     size_t n = std::min(perRecord, bytes.size() - i);
-    out += SRecord(type, address + static_cast<uint32_t>(i), Bytes(bytes.begin() + i, bytes.begin() + i + n));
+    out += SRecord(type, address + static_cast<uint32_t>(i), Data(bytes.begin() + i, bytes.begin() + i + n));
   }
   return out;
 }
 
-inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Data Text(const std::string& s) { return Data(s.begin(), s.end()); }
 
 struct MainFigures {
   uint32_t ramNotUsedForGfb = 0;
@@ -84,8 +84,8 @@ struct MainFigures {
 };
 
 // The 128-byte MAIN header, its first 20 bytes the chunk header.
-inline Bytes MainHeader(const Bytes& chunk, const MainFigures& f) {
-  Bytes b(128, 0);
+inline Data MainHeader(const Data& chunk, const MainFigures& f) {
+  Data b(128, 0);
   std::copy(chunk.begin(), chunk.end(), b.begin());
   PutBe(b, 0x30, f.ramNotUsedForGfb, 4);
   PutBe(b, 0x34, f.fbrunSize, 4);
@@ -96,8 +96,8 @@ inline Bytes MainHeader(const Bytes& chunk, const MainFigures& f) {
 }
 
 // A driver RP header carrying the four sizes.
-inline Bytes DriverRp(uint32_t pars, uint32_t stat, uint32_t vars, uint32_t hist) {
-  Bytes b(100, 0);
+inline Data DriverRp(uint32_t pars, uint32_t stat, uint32_t vars, uint32_t hist) {
+  Data b(100, 0);
   PutBe(b, 0x44, pars, 4);
   PutBe(b, 0x48, stat, 4);
   PutBe(b, 0x4C, vars, 4);
@@ -106,8 +106,8 @@ inline Bytes DriverRp(uint32_t pars, uint32_t stat, uint32_t vars, uint32_t hist
 }
 
 // A microblock table: the entries given, then 0xFFFF, then zeros.
-inline Bytes MicroblockTable(const std::vector<uint16_t>& entries) {
-  Bytes b(512, 0);
+inline Data MicroblockTable(const std::vector<uint16_t>& entries) {
+  Data b(512, 0);
   size_t i = 0;
   for (; i < entries.size(); ++i) PutBe(b, 2 * i, entries[i], 2);
   if (i < 256) PutBe(b, 2 * i, 0xFFFF, 2);
@@ -121,7 +121,7 @@ inline FirmwareSection Exec() { return {1, 0x00020001, 0x1000, 0x2222}; }
 inline FirmwareSection Core() { return {2, 0x00030001, 0x1000, 0x3333}; }
 inline FirmwareSection Main() { return {3, 0x00040001, 0x1000, 0x4444}; }
 
-inline Bytes Chunk(const FirmwareSection& s) { return ChunkHeader(s.id, s.version, s.blockSize, s.crc); }
+inline Data Chunk(const FirmwareSection& s) { return ChunkHeader(s.id, s.version, s.blockSize, s.crc); }
 
 struct DriverSpec {
   MainFigures main;
@@ -136,7 +136,7 @@ struct DriverSpec {
 // 0x3100 and the microblock table at 0x3200.
 inline std::string DriverFirmware(const DriverSpec& d = DriverSpec()) {
   std::string f = SRecord('0', 0, Text("HDR"));
-  f += SRecord('1', 0x0000, Bytes(16, 0xA5));
+  f += SRecord('1', 0x0000, Data(16, 0xA5));
   f += SRecord('1', 0x0400, Chunk(Boot()));
   f += SRecord('1', 0x1000, Chunk(Exec()));
   f += SRecord('1', 0x2000, Chunk(Core()));
@@ -144,7 +144,7 @@ inline std::string DriverFirmware(const DriverSpec& d = DriverSpec()) {
   f += DataRecords(0x3000, MainHeader(Chunk(Main()), d.main), 32);
   f += DataRecords(0x3100, DriverRp(d.pars, d.stat, d.vars, d.hist));
   f += DataRecords(0x3200, MicroblockTable(d.microblocks));
-  if (d.trailingRecord) f += SRecord('1', 0x3400, Bytes(16, 0x5A));
+  if (d.trailingRecord) f += SRecord('1', 0x3400, Data(16, 0x5A));
   f += EndRecord();
   return f;
 }
@@ -164,14 +164,14 @@ struct RpSpec {
   std::string name;
   std::string version = "1.0";
   std::vector<uint16_t> sequence = {0x8000};  // 0xFFFF is added
-  Bytes xdata = {0x01, 0x02};
+  Data xdata = {0x01, 0x02};
 };
 
 // Lays an RP out in the image from `at`: its bytes, the marker right after
 // the version, then the sequence and the XData with its terminator.
 // Returns the position after the terminator.
 inline uint32_t PutRp(uint8_t* image, uint32_t at, const RpSpec& rp) {
-  Bytes b = {0x11, 0x11};
+  Data b = {0x11, 0x11};
   b.insert(b.end(), rp.name.begin(), rp.name.end());
   b.push_back('_');
   b.insert(b.end(), 4, 0);
@@ -193,7 +193,7 @@ inline uint32_t PutRp(uint8_t* image, uint32_t at, const RpSpec& rp) {
 }
 
 // The lines of one firmware data record as the module database carries it.
-inline std::string Ff01(unsigned sequence, uint32_t address, const Bytes& data) {
+inline std::string Ff01(unsigned sequence, uint32_t address, const Data& data) {
   std::string line = Format("S1%02XFF01%02X%08lX", static_cast<unsigned>(data.size() + 8), sequence, address);
   for (uint8_t b : data) line += Format("%02X", b);
   return line + "xx\n";
