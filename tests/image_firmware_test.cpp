@@ -8,30 +8,6 @@ namespace {
 
 class ImageFirmwareTest : public ImageTest {};
 
-// Firmware lines of consecutive records from address on, `per` bytes each.
-std::string Group(unsigned& sequence, uint32_t address, const Data& bytes, size_t per) {
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += per) {
-    size_t n = std::min(per, bytes.size() - i);
-    out += Ff01(sequence, address + static_cast<uint32_t>(i), Data(bytes.begin() + i, bytes.begin() + i + n));
-    sequence = sequence == 255 ? 1 : sequence + 1;
-  }
-  return out;
-}
-
-FirmwareSection WithVersion(FirmwareSection s, uint32_t version) {
-  s.version = version;
-  return s;
-}
-FirmwareSection WithBlockSize(FirmwareSection s, uint32_t blockSize) {
-  s.blockSize = blockSize;
-  return s;
-}
-FirmwareSection WithCrc(FirmwareSection s, uint16_t crc) {
-  s.crc = crc;
-  return s;
-}
-
 const char* const kMissing = "Yes!\n  Why? This section is currently missing or corrupt in the module.\n\n";
 const char* const kDifferent = "Yes!\n  Why? This section is different than the section currently loaded in the module.\n\n";
 const char* const kMatch = "No.\n  Why? This section is an exact match of what is currently loaded in the module.\n\n";

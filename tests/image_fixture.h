@@ -199,6 +199,30 @@ inline std::string Ff01(unsigned sequence, uint32_t address, const Data& data) {
   return line + "xx\n";
 }
 
+// Firmware lines of consecutive records from address on, `per` bytes each.
+inline std::string Group(unsigned& sequence, uint32_t address, const Data& bytes, size_t per) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += per) {
+    size_t n = std::min(per, bytes.size() - i);
+    out += Ff01(sequence, address + static_cast<uint32_t>(i), Data(bytes.begin() + i, bytes.begin() + i + n));
+    sequence = sequence == 255 ? 1 : sequence + 1;
+  }
+  return out;
+}
+
+inline FirmwareSection WithVersion(FirmwareSection s, uint32_t version) {
+  s.version = version;
+  return s;
+}
+inline FirmwareSection WithBlockSize(FirmwareSection s, uint32_t blockSize) {
+  s.blockSize = blockSize;
+  return s;
+}
+inline FirmwareSection WithCrc(FirmwareSection s, uint16_t crc) {
+  s.crc = crc;
+  return s;
+}
+
 inline std::string Ff07(int number, const std::string& name) {
   std::string line = Format("S1%02XFF070000000000%02X", static_cast<unsigned>(name.size() + 10), number & 0xFF);
   for (char c : name) line += Format("%02X", static_cast<uint8_t>(c));
