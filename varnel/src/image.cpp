@@ -1114,6 +1114,18 @@ void ImageCleanup() {
   FreeRpList();
 }
 
+// A cleanup that fails to close the download file reports that error and
+// unwinds here again; the next turn finds the file closed.
+void UnwindCleanup() {
+  for (;;) {
+    try {
+      ImageCleanup();
+      return;
+    } catch (const StageAbort&) {
+    }
+  }
+}
+
 void ResetRun(ImageParams* params) {
   ImageState& st = State();
   FreeRpList();
@@ -1211,16 +1223,12 @@ int RunImageBuilder(ImageParams* params) {
     FreeRpList();
     if (!st.examine) CheckMemoryFit();
   } catch (const StageAbort&) {
-    // A cleanup that fails to close the download file reports that error
-    // and unwinds here again; the next turn finds the file closed.
-    for (;;) {
-      try {
-        ImageCleanup();
-        break;
-      } catch (const StageAbort&) {
-      }
-    }
+    UnwindCleanup();
     return st.error;
+  } catch (...) {
+    // Nothing of ours, but the files must not stay open behind it.
+    UnwindCleanup();
+    throw;
   }
   ImageProgress("Process completed with no errors.\n");
   return 0;
