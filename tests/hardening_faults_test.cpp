@@ -98,8 +98,11 @@ class HardeningFaults : public testing::LinkCallFixture {
   }
   static constexpr const char* kLogIncomplete = "The log file could not be closed.";
 
-  // The download file of a failed call holds no link.
-  void ExpectNoDownload() const { EXPECT_EQ(ReadFile(work + "MODULE.S1"), ""); }
+  // The download file of a failed call is never a whole one: stage 2 leaves
+  // it empty, stage 3 without its end record.
+  void ExpectNoDownload() const {
+    EXPECT_EQ(ReadFile(work + "MODULE.S1").find("S9030000FC"), std::string::npos);
+  }
 };
 
 using Module = testing::LinkCallFixture::Module;
@@ -125,13 +128,16 @@ TEST_F(HardeningFaults, WriteFailureAtEachOutput) {
       {Module::kExec33WithDriver, "DRV.$$$", 1010, CantUnpack("DRV", "DRV.MDV")},
       {Module::kExec33WithDriver, "LIBxxx.$$$", 1010, CantUnpack("LIBxxx", "DRV.MDV")},
       {Module::kExec33WithDriver, "EEPxxx.$$$", 1010, CantUnpack("EEPxxx", "DRV.MDV")},
+      {Module::kExec5, "RPTERM.$$$", 1013, Incomplete("RPTERM.$$$", eio)},
       {Module::kExec32, "MODULE.S1", 2007, OutputIncomplete(eio)},
+      // The module database of an Exec 5 module.
+      {Module::kExec5, "MODULE.S1", 3004, OutputIncomplete(eio)},
   };
   for (const Case& c : cases) {
     UseModule(c.module);
     // FbFit writes no download file, and its summary takes the place of a
     // 103 text (run control's own tests hold that).
-    const bool fitToo = c.code != 103 && c.code != 2007;
+    const bool fitToo = c.code != 103 && c.code != 2007 && c.code != 3004;
     for (bool fit : {false, true}) {
       if (fit && !fitToo) continue;
       for (FaultOp op : {FaultOp::Write, FaultOp::Flush, FaultOp::Close}) {
@@ -154,8 +160,8 @@ TEST_F(HardeningFaults, WriteFailureAtEachOutput) {
       }
     }
   }
-  // Without a fault both modules link, so each failure above is the fault's.
-  for (Module m : {Module::kExec32, Module::kExec33WithDriver}) {
+  // Without a fault every module links, so each failure above is the fault's.
+  for (Module m : {Module::kExec32, Module::kExec33WithDriver, Module::kExec5}) {
     UseModule(m);
     EXPECT_EQ(Link(), 0) << Message();
     EXPECT_NE(ReadFile(work + "MODULE.S1").find("S9030000FC\r\n"), std::string::npos);
@@ -180,9 +186,11 @@ TEST_F(HardeningFaults, OutputsOnAFullDevice) {
       {"MXRAM.$$$", 1013, Incomplete("MXRAM.$$$", full)},
       {"CPNUM0CS.$$$", 1013, Incomplete("CPNUM0CS.$$$", full)},
       {"MODULE.S1", 2007, OutputIncomplete(full)},
+      {"MODULE.S1", 3004, OutputIncomplete(full)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
+    UseModule(c.code == 3004 ? Module::kExec5 : Module::kExec32);
     const std::string path = work + c.file;
     std::filesystem::remove(path);
     std::filesystem::create_symlink("/dev/full", path);
@@ -207,10 +215,19 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
            "\"\nWhat happened - This file has been opened previously, so this shouldnot happen.  "
            "Please contact Technical Support.\n";
   };
+  auto imageOpenText = [&](const std::string& name) {
+    return "Cannot open file \"" + name + "\" in directory \"" + work +
+           "\".\nWhat to check - Does the directory exist?  Is the disk full?  Remember that "
+           "compressed drives often report false free space.  ";
+  };
+  const std::string screenText =
+      "Download supplement (screen definition file) \n\"" + lib + "SCREEN1.SCR\"\nnot found.";
   struct Case {
     Module module;
     std::string path;
-    std::string trigger;  // "": the fault meets the first read of the file
+    // "": the fault meets the first read of the file (so does a trigger
+    // printed before the file opens)
+    std::string trigger;
     int code;
     std::string text;
   };
@@ -239,6 +256,17 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
        objectText(lib + "LIB.OBJ")},
       {Module::kExec33WithDriver, work + "LIBxxx.$$$", "S0 - Module name - \"MODEND\"", 2003,
        objectText(work + "LIBxxx.$$$")},
+      // The module driver's firmware, the ARG file stage 3 opens again for
+      // the download supplements, and a screen file it names.
+      {Module::kExec5, work + "DRV5.$$$", "", 3001, imageOpenText("DRV5.$$$")},
+      {Module::kExec5, work + "DRV5.$$$", "Module driver RP found", 3001,
+       imageOpenText("DRV5.$$$")},
+      {Module::kExec5, work + "JOB.ARG", "Creating FB's.", 3001, imageOpenText("JOB.ARG")},
+      {Module::kExec5, work + "JOB.ARG", "GFB memory used by " + lib + "SCREEN1.SCR", 3001,
+       imageOpenText("JOB.ARG")},
+      {Module::kExec5, lib + "SCREEN1.SCR", "", 3013, screenText},
+      {Module::kExec5, lib + "SCREEN1.SCR", "GFB memory used by " + lib + "SCREEN1.SCR", 3013,
+       screenText},
   };
   for (const Case& c : cases) {
     UseModule(c.module);
@@ -259,8 +287,8 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
       ExpectNoDownload();
     }
   }
-  // Without a fault both modules link.
-  for (Module m : {Module::kExec32, Module::kExec33WithDriver}) {
+  // Without a fault every module links.
+  for (Module m : {Module::kExec32, Module::kExec33WithDriver, Module::kExec5}) {
     UseModule(m);
     EXPECT_EQ(Link(), 0) << Message();
     EXPECT_EQ(Fit(), 0) << Message();

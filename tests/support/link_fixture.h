@@ -1,10 +1,13 @@
 // Whole link calls through Varnel and FbFit over a small library: an Exec
 // 3.2 module without a driver, or an Exec 3.3 module with a packed driver,
-// each with a packed FB (object and RP member) and a plain object FB.
+// each with a packed FB (object and RP member) and a plain object FB; or an
+// Exec 5 module with a packed driver carrying firmware, a packed FB and two
+// screen files named as download supplements.
 #pragma once
 
 #include <string>
 
+#include "image_fixture.h"
 #include "support/plan_fixture.h"
 #include "varnel.h"
 
@@ -12,7 +15,7 @@ namespace varnel::testing {
 
 class LinkCallFixture : public PlanFixture {
  public:
-  enum class Module { kExec32, kExec33WithDriver };
+  enum class Module { kExec32, kExec33WithDriver, kExec5 };
 
  protected:
 
@@ -33,12 +36,33 @@ class LinkCallFixture : public PlanFixture {
                       Member(4, CodeModule("MODEND", TextBytes("DRV-END"), {"MODEND"})),
                       Member(5, CodeModule("EEPDRV", TextBytes("DRV-HEADER")))};
     WritePackFile(lib + "DRV.MDV", driver);
+
+    PackSpec exec5;
+    exec5.kind = 4;
+    exec5.info = MakeDriverInfo("Exec 5 driver for whole links", 5, {255});
+    exec5.members = {Member(2, DriverFirmware()),
+                     Member(4, CodeModule("LIB5", TextBytes("DRV5-END")), false),
+                     Member(5, CodeModule("EEP5", TextBytes("DRV5-HEADER")), false)};
+    WritePackFile(lib + "DRV5.MDV", exec5);
+    PackSpec fbc;
+    fbc.members = {Member(2, CodeModule("FBC", TextBytes("FBC-CODE")))};
+    WritePackFile(lib + "FBC.FB", fbc);
+    // Screen objects of 0x100 bytes, with lines before and after them.
+    for (const char* screen : {"SCREEN1.SCR", "SCREEN2.SCR"})
+      Lib(screen, "S0030000FC\nS10DFF03534D00000100000000xx\nS105FF040000xx\n");
     UseModule(Module::kExec32);
   }
 
   void UseModule(Module m) {
-    if (m == Module::kExec32) Arg({{1, "FBA"}, {2, "FBB"}}, "32C000000000");
-    else Arg({{15, "DRV"}, {1, "FBA"}, {2, "FBB"}}, "33C000000000");
+    if (m == Module::kExec32) {
+      Arg({{1, "FBA"}, {2, "FBB"}}, "32C000000000");
+    } else if (m == Module::kExec33WithDriver) {
+      Arg({{15, "DRV"}, {1, "FBA"}, {2, "FBB"}}, "33C000000000");
+    } else {
+      std::string token = "500000000000" + StatusToken(8, 4, {Boot(), Exec(), Core(), Main()}).substr(12);
+      ArgText(lib + "\n 15 DRV5\n 1 FBC\nXXX\n" + token +
+              "\nDOWNLOAD_SUPPLEMENT=SCREEN1.SCR\nDOWNLOAD_SUPPLEMENT=SCREEN2.SCR\n");
+    }
   }
 
   int Link(int logLevel = 3) {

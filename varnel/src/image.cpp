@@ -701,6 +701,9 @@ void ProcessFirmwareFile() {
     while (!restart) {
       FirmwareRecord rec;
       int result = ReadFirmwareRecord(st.firmware, rec);
+      // A read error is no end of the file: the firmware counts as one that
+      // did not open, never as records that end early.
+      if (platform::ReadFailed(st.firmware)) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
       ++pass.recordNumber;
       switch (result) {
         case kRecordEof: ImageError(kErrEndOfFile, pass.recordNumber);
@@ -994,7 +997,11 @@ void CopyScreenFile(const std::string& path) {
       ImageProgress("GFB memory used by screen work area ....... = %6.1f Kbytes\n", Kbytes(use));
     }
   }
+  // A screen file that fails to read would leave the download without its
+  // rest: it counts as one that was not found.
+  bool unreadable = platform::ReadFailed(in);
   platform::Close(in);
+  if (unreadable) ImageError(kErrSupplement, path.c_str());
 }
 
 void ReopenArgFile() {
@@ -1037,6 +1044,8 @@ void ScanDownloadSupplements() {
     std::string file(name, p);
     CopyScreenFile(file.find('\\') != std::string::npos ? file : libraryDir + file);
   }
+  // The lines after a read error could name further screen files.
+  if (platform::ReadFailed(st.argFile)) ImageError(kErrOpen, st.params->argFileName, st.workDir);
   CloseReopenedArgFile();
 }
 
