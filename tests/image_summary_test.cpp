@@ -1,7 +1,6 @@
 // The end of the run: download supplements, the memory summary, the fit
 // checks, and the errors of the files the stage opens and closes.
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
 #include "image_fixture.h"
 
@@ -176,7 +175,7 @@ const std::string kObjectEnd = "S106FF04010000xx\n";
 TEST_F(ImageSummaryTest, SupplementsAreCopiedAndCounted) {
   Driver(200, 0, 8, 4);
   AddFb("DRV", 15);
-  ::mkdir(libDir.c_str(), 0755);
+  std::filesystem::create_directory(libDir);
   // Line ends of either kind, a line that would be a format, and a Ctrl-Z
   // that ends the file.
   WriteFile(libDir + "SCREEN1.SCR", kSmHeader + kSmData + "REM 100% %s %n %d\r\n" + kObjectEnd + "\x1A" + "S1junk\n");
@@ -215,7 +214,7 @@ TEST_F(ImageSummaryTest, ScreenWorkArea) {
     SCOPED_TRACE(c.what);
     Fresh();
     Driver(200, 0, 8, 4, c.browser);
-    ::mkdir(libDir.c_str(), 0755);
+    std::filesystem::create_directory(libDir);
     WriteFile(libDir + "S.SCR", c.screen);
     Arg("DOWNLOAD_SUPPLEMENT=S.SCR\n");
     params.outputFileName = nullptr;  // counted in examine mode too
@@ -285,8 +284,10 @@ class ImageWriteErrorTest : public ImageSummaryTest {
  protected:
   void SetUp() override {
     ImageSummaryTest::SetUp();
-    if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    ASSERT_EQ(::symlink("/dev/full", (dir / "OUT.DL").c_str()), 0);
+    if (!Exists("/dev/full")) GTEST_SKIP() << "a device that is always full is POSIX's (/dev/full)";
+    std::error_code ec;
+    std::filesystem::create_symlink("/dev/full", dir / "OUT.DL", ec);
+    ASSERT_FALSE(ec) << ec.message();
   }
   std::string Incomplete() {
     return "Output file \"" + dir.Path() +
