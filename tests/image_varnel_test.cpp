@@ -83,14 +83,11 @@ const std::string kScreen =
     "S128FF0200000000000000000000000800" + std::string(48, '0') + "xx\n"
     "S106FF04010000xx\n";
 
-class ImageVarnelTest : public ::testing::Test {
+class ImageVarnelTest : public PlanFixture {
  protected:
   void SetUp() override {
-    work = dir.Path() + "work/";
-    lib = dir.Path() + "lib/";
-    ::mkdir(work.c_str(), 0755);
-    ::mkdir(lib.c_str(), 0755);
-    WriteFile(lib + "SCREEN1.SCR", kScreen);
+    PlanFixture::SetUp();
+    Lib("SCREEN1.SCR", kScreen);
     PackFb("PID", ExampleRpObject());
     PackFb("TMR", TmrRpObject());
   }
@@ -129,8 +126,7 @@ class ImageVarnelTest : public ::testing::Test {
   std::string Message() const { return std::string(message.c_str()); }
   std::string Log() const { return ReadFile(work + "JOB.LOG"); }
 
-  TempDir dir;
-  std::string work, lib, message;
+  std::string message;
 };
 
 TEST_F(ImageVarnelTest, ModuleDatabaseOfAWholeLink) {
@@ -141,18 +137,7 @@ TEST_F(ImageVarnelTest, ModuleDatabaseOfAWholeLink) {
   ASSERT_EQ(Link(), 0) << Message() << Log();
   EXPECT_EQ(Message(), "");
 
-  unsigned seq = 0;
-  std::string expected = "S103FF05xx\n";
-  expected += Group(seq, 0x0000, Data(16, 0xA5), 16);
-  expected += Group(seq, 0x0400, Chunk(Boot()), 20);
-  expected += "S103FF06xx\nS103FF05xx\n";
-  seq = 0;
-  const uint32_t offset = 0x30000 - 0x3000;
-  expected += Group(seq, 0x3000 + offset, MainHeader(Chunk(Main()), d.main), 32);
-  expected += Group(seq, 0x3100 + offset, DriverRp(d.pars, d.stat, d.vars, d.hist), 16);
-  expected += Group(seq, 0x3200 + offset, MicroblockTable(d.microblocks), 16);
-  expected += Group(seq, 0x3400 + offset, Data(16, 0x5A), 16);
-  expected += "S103FF06xx\nS103FF00xx\n";
+  std::string expected = ReplayAndSector3Groups(d) + "S103FF00xx\n";
   expected += kExampleRpLines + kTmrRpLines;
   expected += Ff07(15, "DRV") + Ff07(3, "PID") + Ff07(4, "TMR");
   expected += kScreen + "S9030000FC\n";
