@@ -223,6 +223,25 @@ inline FirmwareSection WithCrc(FirmwareSection s, uint16_t crc) {
   return s;
 }
 
+// The firmware lines of the standard driver whose module lacks BOOT and
+// holds another MAIN, with a SECTOR3 record before MAIN and 64 KiB sectors:
+// the replay group of the chunk at 0x400, then MAIN onward in a later group
+// moved to 0x30000.
+inline std::string ReplayAndSector3Groups(const DriverSpec& d) {
+  unsigned seq = 0;
+  std::string out = "S103FF05xx\n";
+  out += Group(seq, 0x0000, Data(16, 0xA5), 16);
+  out += Group(seq, 0x0400, Chunk(Boot()), 20);
+  out += "S103FF06xx\nS103FF05xx\n";
+  seq = 0;
+  const uint32_t offset = 0x30000 - 0x3000;
+  out += Group(seq, 0x3000 + offset, MainHeader(Chunk(Main()), d.main), 32);
+  out += Group(seq, 0x3100 + offset, DriverRp(d.pars, d.stat, d.vars, d.hist), 16);
+  out += Group(seq, 0x3200 + offset, MicroblockTable(d.microblocks), 16);
+  out += Group(seq, 0x3400 + offset, Data(16, 0x5A), 16);
+  return out + "S103FF06xx\n";
+}
+
 inline std::string Ff07(int number, const std::string& name) {
   std::string line = Format("S1%02XFF070000000000%02X", static_cast<unsigned>(name.size() + 10), number & 0xFF);
   for (char c : name) line += Format("%02X", static_cast<uint8_t>(c));
