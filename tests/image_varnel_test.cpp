@@ -1,7 +1,6 @@
 // Whole links for a module driver of Exec type 5 through Varnel and FbFit:
 // packed driver and FBs, the planner's submit file, the linked RPs, and the
 // module database the image builder makes of them.
-#include <sys/stat.h>
 
 #include <algorithm>
 
