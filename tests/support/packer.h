@@ -22,7 +22,7 @@ struct PackMember {
 };
 
 struct PackSpec {
-  uint8_t version = 32;           // 32 or more: extended
+  uint8_t version = 32;           // 32 or more (with the right magic): extended
   uint8_t kind = 0;               // kind byte of an extended file
   uint16_t magic = 0x4173;
   std::optional<DriverInfo> info;  // extended block's driver information
@@ -30,8 +30,20 @@ struct PackSpec {
   bool badCrc = false;            // store a CRC that does not check
 };
 
+// The whole file: header, members 1 to 5, and for an extended file the
+// extended block and members 7 to 66.  Members may be listed in any order;
+// unlisted ones are stored with size 0.  Member data are written back to
+// back whatever sizeField claims.  Throws std::invalid_argument for a member
+// number the layout has no room for (6, above 66, or 7 and up in a file
+// that is not extended) or given twice.
 std::vector<uint8_t> BuildPackFile(const PackSpec& spec);
 void WritePackFile(const std::string& path, const PackSpec& spec);
+// Stores the CRC of bytes 48 to the end at 46, scrambled, for a file that a
+// test has changed after building it.
+void StorePackCrc(std::vector<uint8_t>& file);
+// True when the reader takes a file of this spec as extended (magic 0x4173
+// and version 32 or more), which is when the packer writes the extended block.
+bool IsExtendedSpec(const PackSpec& spec);
 
 // A DriverInfo with the description blank-padded to 31 characters.
 DriverInfo MakeDriverInfo(const std::string& description, int16_t execType,

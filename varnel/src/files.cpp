@@ -14,7 +14,9 @@ struct FileHelperState {
   char pathAliases[21][255] = {};
   // Replaces each "XXX" of a mapped path; never set, so three NULs.
   char xxxCode[3] = {};
-  char substituted[80] = {};
+  // Room for every path a stage may open, and one character more, so that a
+  // longer text stays over the limit instead of being cut into another path.
+  char substituted[kMaxPath + 2] = {};
 };
 
 FileHelperState& State() {
@@ -59,6 +61,7 @@ void CopyBounded(char* destination, const char* source, size_t n) {
 }
 
 int MapPathAlias(char* path) {
+  if (path == nullptr) return 1;
   const char* colon = std::strchr(path, ':');
   if (colon == nullptr) return 1;
   int32_t number = 0;
@@ -71,6 +74,9 @@ int MapPathAlias(char* path) {
   char mapped[kMaxPath + 1];
   CopyBounded(mapped, alias, kMaxPath);
   size_t used = std::strlen(mapped);
+  // A mapped path over the limit could not be opened; cutting it could name
+  // another file, so the path stays as it is.
+  if (used + std::strlen(colon + 1) > kMaxPath) return 1;
   CopyBounded(mapped + used, colon + 1, kMaxPath - used);
   std::strcpy(path, SubstituteXxx(mapped));
   return 1;
@@ -79,7 +85,6 @@ int MapPathAlias(char* path) {
 char* SubstituteXxx(const char* path) {
   FileHelperState& st = State();
   char* out = st.substituted;
-  // The result buffer holds 79 characters; a longer path is cut there.
   CopyBounded(out, path, sizeof st.substituted - 1);
   for (size_t i = 0; out[i] != '\0';) {
     if (out[i] == 'X' && out[i + 1] == 'X' && out[i + 2] == 'X') {

@@ -101,12 +101,13 @@ Decimal ExactDecimal(double value) {
   return d;
 }
 
-void EmitFixed(std::string& out, const Spec& s, double value) {
+void EmitFixed(std::string& out, const Spec& s, double value, bool upper) {
   int precision = s.precision < 0 ? 6 : s.precision;
   bool negative = std::signbit(value);
   std::string prefix = negative ? "-" : s.plus ? "+" : s.space ? " " : "";
   if (std::isnan(value) || std::isinf(value)) {
-    Emit(out, s, prefix, std::isnan(value) ? "nan" : "inf", false);
+    const char* word = std::isnan(value) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
+    Emit(out, s, prefix, word, false);
     return;
   }
   Decimal d = ExactDecimal(std::fabs(value));
@@ -247,7 +248,7 @@ std::string VFormat(const char* format, va_list args) {
       }
       case 'f':
       case 'F':
-        EmitFixed(out, s, va_arg(ap, double));
+        EmitFixed(out, s, va_arg(ap, double), conv == 'F');
         break;
       case '%':
         out += '%';
@@ -383,13 +384,13 @@ int ScanText(const char* text, const char* format, ...) {
     bool isSigned;
     switch (conv) {
       case 'd': base = 10; isSigned = true; break;
-      case 'i': base = 10; isSigned = true; break;
+      case 'i': base = 0; isSigned = true; break;
       case 'u': base = 10; isSigned = false; break;
       case 'x':
       case 'X': base = 16; isSigned = false; break;
-      default: base = 0; isSigned = false; break;
+      default: base = 1; isSigned = false; break;
     }
-    if (base == 0) break;
+    if (base == 1) break;
     int limit = width > 0 ? width : 1 << 30;
     int used = 0;
     bool negative = false;
@@ -398,8 +399,11 @@ int ScanText(const char* text, const char* format, ...) {
       ++t;
       ++used;
     }
-    if (base == 16 && used + 1 < limit && t[0] == '0' && (t[1] == 'x' || t[1] == 'X') &&
-        DigitValue(t[2], 16) >= 0 && used + 2 < limit) {
+    // "%i" takes its base from the prefix: 0x hexadecimal, 0 octal.
+    bool hexPrefix = used + 2 < limit && t[0] == '0' && (t[1] == 'x' || t[1] == 'X') &&
+                     DigitValue(t[2], 16) >= 0;
+    if (base == 0) base = hexPrefix ? 16 : (t[0] == '0' ? 8 : 10);
+    if (base == 16 && hexPrefix) {
       t += 2;
       used += 2;
     }

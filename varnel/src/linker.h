@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
 #include "runctl.h"
 
 namespace varnel {
@@ -15,5 +16,15 @@ int RunLinker(LinkParams* params);
 
 // The image of the last link (stage 3 reads it; tests fill it).
 uint8_t* LinkedImage();
+// The used-byte flags beside it: 1 where the last link wrote a byte.
+uint8_t* LinkedImageUsed();
+
+// Writes the S1 records of the used bytes of the image from 0x0000 to 0xBFFF
+// and the end record to an open text stream.
+void WriteS1Records(platform::Stream* stream);
+
+// Modules processed since the library was loaded; it paces the progress dots
+// and runs on from one link to the next.
+int LinkerModuleCounter();
 
 }  // namespace varnel

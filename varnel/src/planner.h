@@ -44,4 +44,30 @@ const DriverTableRow* DriverTable();
 // Never nullptr.
 const char* GetModuleTypeName(int type);
 
+// The default driver information of an Exec 3.2 module linked without a
+// module driver.
+const DriverInfo& DefaultDriverInfo();
+
+// The category text of an Exec type; "Unknown" outside 1 to 6.
+const char* ExecTypeName(int execType);
+
+// One block of a memory-map row: kind 0 empty, 1 program, 2 data; inclusive
+// addresses.
+struct MemoryBlock {
+  int32_t kind;
+  int32_t first;
+  int32_t last;
+};
+struct MemoryMapRow {
+  const char* pattern;  // 12 characters, '?' matches any
+  const char* description;
+  MemoryBlock blocks[6];
+};
+constexpr int kMemoryMapRows = 20;
+const MemoryMapRow* MemoryMapTable();
+
+// The 65 constant texts of Exec 3.x links, four DEFINE lines each.
+constexpr int kExec3ConstantTexts = 65;
+const char* const* Exec3Constants();
+
 }  // namespace varnel

@@ -1,78 +1,465 @@
 // POSIX implementation of the platform layer.
+//
+// The paths varnel forms are Windows paths (backslashes, names in any case,
+// now and then a trailing blank), so every path passes through ResolvePath
+// before it reaches a system call.  Streams do their own buffering over a
+// file descriptor: the linker reads every object one byte at a time, so the
+// common case of Getc is a compare and an array read.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "format.h"
+#include "platform/common.h"
 
 namespace varnel::platform {
 
-struct Stream {
-  FILE* file = nullptr;
-  bool text = false;
-  bool writing = false;
-  bool readFailed = false;
-  bool failed = false;
-  bool atEnd = false;
-  int pushback = kEndOfFile;
-};
+namespace {
 
-Stream* Open(const char* path, const char* mode) {
-  if (path == nullptr || mode == nullptr || std::strlen(path) > 255) return nullptr;
-  bool writing = mode[0] != 'r';
-  bool binary = std::strchr(mode, 'b') != nullptr;
-  if (!writing && !IsReadableFile(path)) return nullptr;
-  FILE* f = std::fopen(path, writing ? "wb" : "rb");
-  if (f == nullptr) return nullptr;
-  Stream* s = new Stream;
-  s->file = f;
-  s->text = !binary;
-  s->writing = writing;
-  return s;
+constexpr size_t kBufferSize = 64 * 1024;
+constexpr unsigned char kCtrlZ = 0x1A;
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool EntryExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
 }
 
-int Getc(Stream* s) {
+// The entry of `directory` whose name matches `name` ignoring ASCII case;
+// the smallest in byte order when there are several, "" when none does.
+std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
+  DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+  if (dir == nullptr) return {};
+  std::string best;
+  while (struct dirent* e = readdir(dir)) {
+    if (common::EqualIgnoringCase(e->d_name, name.c_str()) && (best.empty() || e->d_name < best))
+      best = e->d_name;
+  }
+  closedir(dir);
+  return best;
+}
+
+// The path the system takes for a path as varnel formed it: a backslash
+// separates directories, trailing blanks and dots of each component go (as
+// Windows drops them), and a component that does not exist as spelled is
+// replaced by an existing entry of the same name in another case.  What
+// cannot be found stays as spelled, so a new file keeps its caller's name.
+std::string ResolvePath(const char* path) {
+  bool absolute = IsSeparator(path[0]);
+  std::vector<std::string_view> parts;
+  for (const char* p = path; *p != '\0';) {
+    while (IsSeparator(*p)) ++p;
+    const char* begin = p;
+    while (*p != '\0' && !IsSeparator(*p)) ++p;
+    std::string_view part(begin, static_cast<size_t>(p - begin));
+    if (part != "." && part != "..") {
+      while (!part.empty() && (part.back() == ' ' || part.back() == '.')) part.remove_suffix(1);
+    }
+    if (!part.empty()) parts.push_back(part);
+  }
+
+  // A trailing separator stays: it asks for a directory, as on Windows.
+  const char* tail = parts.empty() ? "" : IsSeparator(path[std::strlen(path) - 1]) ? "/" : "";
+  std::string spelled = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) spelled += '/';
+    spelled += parts[i];
+  }
+  if (parts.empty() || EntryExists(spelled + tail)) return spelled + tail;
+
+  std::string resolved = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string part(parts[i]);
+    std::string candidate = resolved + part;
+    if (part != "." && part != ".." && !EntryExists(candidate)) {
+      std::string match = FindEntryIgnoringCase(resolved, part);
+      if (match.empty()) {
+        // Nothing below a missing entry can exist: keep the rest as spelled.
+        for (size_t j = i + 1; j < parts.size(); ++j) (candidate += '/') += parts[j];
+        return candidate + tail;
+      }
+      candidate = resolved + match;
+    }
+    resolved = candidate;
+    if (i + 1 < parts.size()) resolved += '/';
+  }
+  return resolved + tail;
+}
+
+// Opens an existing regular file.  Directories, devices and pipes are no
+// files here and are not even opened (opening a device can do something);
+// O_NONBLOCK keeps a pipe that took the place of the file meanwhile from
+// hanging the open, and fstat has the last word.
+int OpenRegularFile(const char* path, int access) {
+  std::string sys = ResolvePath(path);
+  struct stat st;
+  if (stat(sys.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+    return -1;
+  }
+  int fd = open(sys.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  return fd;
+}
+
+// Takes the writer's lock on a regular file.  A lock of the open file
+// description (or flock) conflicts with every other open of the file, in
+// this process too; a plain fcntl record lock would not.  Only a lock held
+// elsewhere refuses the open: a file system without locks goes on without.
+bool LockForWriting(int fd) {
+#if defined(F_OFD_SETLK)
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+#else
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+#endif
+  return !(errno == EAGAIN || errno == EACCES || errno == EWOULDBLOCK);
+}
+
+}  // namespace
+
+struct Stream {
+  int fd = -1;
+  bool reading = false;
+  bool text = false;
+  // The read buffer holds buffer[readPos, readEnd); the write buffer
+  // buffer[0, writeEnd).
+  unsigned char* buffer = nullptr;
+  size_t readPos = 0;
+  size_t readEnd = 0;
+  size_t writeEnd = 0;
+  int pushback = kEndOfFile;
+  // Getc must take the long way: a byte pushed back, or a fault armed.
+  bool slow = false;
+  // The file has given its last byte (or a Ctrl-Z ended it in text mode).
+  bool drained = false;
+  bool atEnd = false;
+  bool readFailed = false;
+  bool failed = false;
+  int error = 0;  // errno of the first failure
+#if defined(VARNEL_FAULT_HOOK)
+  std::string hookPath;
+#endif
+};
+
+// ---------------------------------------------------------------------------
+// The test-only fault hook.
+
+#if defined(VARNEL_FAULT_HOOK)
+namespace {
+
+struct FaultState {
+  struct Fault {
+    std::string path;
+    FaultOp op;
+  };
+  std::vector<Fault> armed;
+  std::vector<Stream*> open;  // so that a fault armed later reaches them
+};
+
+FaultState& Faults() {
+  static FaultState state;
+  return state;
+}
+
+bool IsArmed(const std::string& path, FaultOp op) {
+  for (const auto& f : Faults().armed)
+    if (f.op == op && f.path == path) return true;
+  return false;
+}
+
+bool FireFault(const std::string& path, FaultOp op) {
+  auto& armed = Faults().armed;
+  for (auto it = armed.begin(); it != armed.end(); ++it) {
+    if (it->op == op && it->path == path) {
+      armed.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void InjectFault(const char* path, FaultOp op) {
+  if (path == nullptr) return;
+  Faults().armed.push_back({path, op});
+  if (op == FaultOp::Read)
+    for (Stream* s : Faults().open)
+      if (s->hookPath == path) s->slow = true;
+}
+
+void ClearFaults() { Faults().armed.clear(); }
+#else
+namespace {
+// Without the hook nothing fires; the names keep the call sites alike.
+enum class FaultOp { Open, Read, Write, Flush, Close };
+}  // namespace
+#endif
+
+namespace {
+
+void UpdateSlow(Stream* s) {
+  s->slow = s->pushback != kEndOfFile;
+#if defined(VARNEL_FAULT_HOOK)
+  if (!s->slow) s->slow = IsArmed(s->hookPath, FaultOp::Read);
+#endif
+}
+
+bool Fires(Stream* s, FaultOp op) {
+#if defined(VARNEL_FAULT_HOOK)
+  return !Faults().armed.empty() && FireFault(s->hookPath, op);
+#else
+  (void)s;
+  (void)op;
+  return false;
+#endif
+}
+
+void SetFailed(Stream* s, int error) {
+  if (!s->failed) s->error = error;
+  s->failed = true;
+  errno = error;
+}
+
+void SetReadFailed(Stream* s, int error) {
+  s->readFailed = true;
+  s->atEnd = false;
+  SetFailed(s, error);
+}
+
+// Refills the empty read buffer; false at the end of the file (drained) or
+// on a read error.
+bool Fill(Stream* s) {
+  s->readPos = s->readEnd = 0;
+  for (;;) {
+    ssize_t n = read(s->fd, s->buffer, kBufferSize);
+    if (n > 0) {
+      s->readEnd = static_cast<size_t>(n);
+      return true;
+    }
+    if (n == 0) {
+      s->drained = true;
+      return false;
+    }
+    if (errno == EINTR) continue;
+    SetReadFailed(s, errno);
+    return false;
+  }
+}
+
+bool WriteAll(Stream* s, const unsigned char* data, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(s->fd, data, count);
+    if (n > 0) {
+      data += n;
+      count -= static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      SetFailed(s, n == 0 ? EIO : errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Writes out the write buffer.  What a failed write held is dropped: the
+// stream has failed and says so at Close.
+bool Drain(Stream* s) {
+  size_t count = s->writeEnd;
+  s->writeEnd = 0;
+  return count == 0 || WriteAll(s, s->buffer, count);
+}
+
+bool Buffer(Stream* s, const unsigned char* data, size_t count) {
+  if (s->writeEnd == 0 && count >= kBufferSize) return WriteAll(s, data, count);
+  while (count > 0) {
+    if (s->writeEnd == kBufferSize && !Drain(s)) return false;
+    size_t n = std::min(count, kBufferSize - s->writeEnd);
+    std::memcpy(s->buffer + s->writeEnd, data, n);
+    s->writeEnd += n;
+    data += n;
+    count -= n;
+  }
+  return true;
+}
+
+// The long way of Getc: pushback, faults, refills, and the text-mode bytes
+// CR and Ctrl-Z.
+int GetcSlow(Stream* s) {
+  if (!s->reading) {
+    SetReadFailed(s, EBADF);
+    return kEndOfFile;
+  }
   if (s->pushback != kEndOfFile) {
     int c = s->pushback;
     s->pushback = kEndOfFile;
+    UpdateSlow(s);
     return c;
   }
-  if (s->atEnd) return kEndOfFile;
-  int c = std::fgetc(s->file);
-  if (c == EOF) {
-    if (std::ferror(s->file)) s->readFailed = s->failed = true;
+  if (s->slow && Fires(s, FaultOp::Read)) {
+    UpdateSlow(s);
+    SetReadFailed(s, EIO);
+    return kEndOfFile;
+  }
+  if (s->readPos == s->readEnd && (s->drained || !Fill(s))) {
+    if (s->drained) s->atEnd = true;
+    return kEndOfFile;
+  }
+  unsigned char c = s->buffer[s->readPos++];
+  if (!s->text) return c;
+  if (c == kCtrlZ) {
+    // The file ends here; what follows is never read.
+    s->readPos = s->readEnd = 0;
+    s->drained = true;
     s->atEnd = true;
     return kEndOfFile;
   }
-  if (s->text) {
-    if (c == 0x1A) {
-      s->atEnd = true;
-      return kEndOfFile;
-    }
-    if (c == '\r') {
-      int d = std::fgetc(s->file);
-      if (d == '\n') return '\n';
-      if (d != EOF) std::ungetc(d, s->file);
+  if (c == '\r') {
+    // A CR at the end of the file or before anything but LF stays a CR.
+    if (s->readPos == s->readEnd && (s->drained || !Fill(s))) return '\r';
+    if (s->buffer[s->readPos] == '\n') {
+      ++s->readPos;
+      return '\n';
     }
   }
   return c;
 }
 
-void Ungetc(Stream* s, int c) { s->pushback = c; }
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Streams.
+
+Stream* Open(const char* path, const char* mode) {
+  if (path == nullptr || mode == nullptr || (mode[0] != 'r' && mode[0] != 'w') ||
+      (mode[1] != '\0' && ((mode[1] != 't' && mode[1] != 'b') || mode[2] != '\0'))) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  bool reading = mode[0] == 'r';
+#if defined(VARNEL_FAULT_HOOK)
+  if (FireFault(path, FaultOp::Open)) {
+    errno = EIO;
+    return nullptr;
+  }
+#endif
+  int fd;
+  if (reading) {
+    fd = OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) return nullptr;
+  } else {
+    // Not O_TRUNC: the file is emptied only once the lock says this writer
+    // may have it, so a refused open leaves its content alone.
+    std::string sys = ResolvePath(path);
+    fd = open(sys.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    int error = ok ? 0 : errno;
+    // Devices take no lock (two writers of /dev/null are fine) and are
+    // written as they are.
+    if (ok && S_ISREG(st.st_mode)) {
+      if (!LockForWriting(fd)) {
+        ok = false;
+        error = EACCES;
+      } else if (ftruncate(fd, 0) != 0) {
+        ok = false;
+        error = errno;
+      }
+    }
+    // O_NONBLOCK only kept a pipe without a reader from hanging the open.
+    if (ok) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!ok) {
+      close(fd);
+      errno = error;
+      return nullptr;
+    }
+  }
+  Stream* s = new Stream;
+  s->fd = fd;
+  s->reading = reading;
+  s->text = std::strchr(mode, 'b') == nullptr;
+  s->buffer = new unsigned char[kBufferSize];
+#if defined(VARNEL_FAULT_HOOK)
+  s->hookPath = path;
+  Faults().open.push_back(s);
+#endif
+  UpdateSlow(s);
+  return s;
+}
+
+int Getc(Stream* s) {
+  if (s->readPos < s->readEnd && !s->slow) {
+    unsigned char c = s->buffer[s->readPos];
+    if (!s->text || (c != '\r' && c != kCtrlZ)) {
+      ++s->readPos;
+      return c;
+    }
+  }
+  return GetcSlow(s);
+}
+
+void Ungetc(Stream* s, int c) {
+  if (c == kEndOfFile || !s->reading) return;
+  s->pushback = c & 0xFF;
+  s->atEnd = false;
+  s->slow = true;
+}
 
 size_t Read(Stream* s, void* data, size_t count) {
   auto* out = static_cast<unsigned char*>(data);
   size_t n = 0;
   while (n < count) {
-    int c = Getc(s);
-    if (c == kEndOfFile) break;
-    out[n++] = static_cast<unsigned char>(c);
+    if (s->text || s->slow || !s->reading) {
+      int c = Getc(s);
+      if (c == kEndOfFile) break;
+      out[n++] = static_cast<unsigned char>(c);
+    } else if (s->readPos < s->readEnd) {
+      size_t chunk = std::min(count - n, s->readEnd - s->readPos);
+      std::memcpy(out + n, s->buffer + s->readPos, chunk);
+      s->readPos += chunk;
+      n += chunk;
+    } else if (s->drained) {
+      s->atEnd = true;
+      break;
+    } else if (count - n >= kBufferSize) {
+      ssize_t got = read(s->fd, out + n, count - n);
+      if (got > 0) {
+        n += static_cast<size_t>(got);
+      } else if (got == 0) {
+        s->drained = s->atEnd = true;
+        break;
+      } else if (errno != EINTR) {
+        SetReadFailed(s, errno);
+        break;
+      }
+    } else if (!Fill(s)) {
+      if (s->drained) s->atEnd = true;
+      break;
+    }
   }
   return n;
 }
@@ -82,21 +469,40 @@ bool ReadLine(Stream* s, char* buffer, size_t capacity) {
   size_t n = 0;
   while (n + 1 < capacity) {
     int c = Getc(s);
-    if (c == kEndOfFile) break;
+    if (c == kEndOfFile) {
+      buffer[n] = '\0';
+      // As fgets: a read error fails the line, whatever it had read.
+      return n > 0 && !(s->readFailed && !s->atEnd);
+    }
     buffer[n++] = static_cast<char>(c);
     if (c == '\n') break;
   }
   buffer[n] = '\0';
-  return n > 0;
+  return true;
 }
 
 bool Write(Stream* s, const void* data, size_t count) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < count; ++i) {
-    if (s->text && p[i] == '\n' && std::fputc('\r', s->file) == EOF) s->failed = true;
-    if (std::fputc(p[i], s->file) == EOF) s->failed = true;
+  if (s->reading) {
+    SetFailed(s, EBADF);
+    return false;
   }
-  return !s->failed;
+  if (Fires(s, FaultOp::Write)) {
+    SetFailed(s, EIO);
+    return false;
+  }
+  const auto* p = static_cast<const unsigned char*>(data);
+  if (!s->text) return Buffer(s, p, count);
+  static const unsigned char kCrLf[2] = {'\r', '\n'};
+  while (count > 0) {
+    const void* lf = std::memchr(p, '\n', count);
+    size_t run = lf ? static_cast<size_t>(static_cast<const unsigned char*>(lf) - p) : count;
+    if (!Buffer(s, p, run)) return false;
+    if (lf == nullptr) break;
+    if (!Buffer(s, kCrLf, 2)) return false;
+    p += run + 1;
+    count -= run + 1;
+  }
+  return true;
 }
 
 bool WriteText(Stream* s, const char* text) { return Write(s, text, std::strlen(text)); }
@@ -115,69 +521,175 @@ bool Printf(Stream* s, const char* format, ...) {
 }
 
 bool Seek(Stream* s, int64_t offset) {
+  if (offset < 0) {
+    errno = EINVAL;
+    return false;
+  }
+  if (!s->reading && !Drain(s)) return false;
+  s->readPos = s->readEnd = 0;
   s->pushback = kEndOfFile;
-  s->atEnd = false;
-  return fseeko(s->file, static_cast<off_t>(offset), SEEK_SET) == 0;
+  s->drained = s->atEnd = false;
+  UpdateSlow(s);
+  return lseek(s->fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
-int64_t Tell(Stream* s) { return static_cast<int64_t>(ftello(s->file)); }
+int64_t Tell(Stream* s) {
+  off_t at = lseek(s->fd, 0, SEEK_CUR);
+  if (at < 0) return -1;
+  if (!s->reading) return static_cast<int64_t>(at) + static_cast<int64_t>(s->writeEnd);
+  return static_cast<int64_t>(at) - static_cast<int64_t>(s->readEnd - s->readPos) -
+         (s->pushback != kEndOfFile ? 1 : 0);
+}
 
 int64_t Length(Stream* s) {
+  if (!s->reading && !Drain(s)) return -1;
   struct stat st;
-  if (fstat(fileno(s->file), &st) != 0) return -1;
+  if (fstat(s->fd, &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
 bool AtEnd(Stream* s) { return s->atEnd; }
 bool ReadFailed(Stream* s) { return s->readFailed; }
-bool Failed(Stream* s) { return s->failed || std::ferror(s->file); }
+bool Failed(Stream* s) { return s->failed; }
 
 bool Flush(Stream* s) {
-  if (std::fflush(s->file) != 0) s->failed = true;
+  if (!s->reading) {
+    if (Fires(s, FaultOp::Flush)) {
+      s->writeEnd = 0;
+      SetFailed(s, EIO);
+    } else {
+      Drain(s);
+    }
+  }
   return !s->failed;
 }
 
 bool Close(Stream* s) {
-  if (s == nullptr) return false;
-  bool ok = true;
-  if (s->writing && std::fflush(s->file) != 0) ok = false;
-  if (Failed(s)) ok = false;
-  if (std::fclose(s->file) != 0) ok = false;
+  if (s == nullptr) {
+    errno = EBADF;
+    return false;
+  }
+  bool ok = Flush(s);
+  int error = s->error;
+  if (Fires(s, FaultOp::Close)) {
+    ok = false;
+    if (error == 0) error = EIO;
+  }
+  if (close(s->fd) != 0) {
+    if (ok) error = errno;
+    ok = false;
+  }
+#if defined(VARNEL_FAULT_HOOK)
+  auto& open = Faults().open;
+  open.erase(std::find(open.begin(), open.end(), s));
+#endif
+  delete[] s->buffer;
   delete s;
+  if (!ok) errno = error != 0 ? error : EIO;
   return ok;
 }
 
+// ---------------------------------------------------------------------------
+// Files and directories.
+
 bool IsReadableFile(const char* path) {
-  struct stat st;
-  return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool Remove(const char* path) { return std::remove(path) == 0; }
-bool Rename(const char* from, const char* to) { return std::rename(from, to) == 0; }
-
-bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
-  struct stat st;
-  if (!IsReadableFile(path) || stat(path, &st) != 0) return false;
-  *dosDate = 0;
-  *dosTime = 0;
-  time_t t = st.st_mtime;
-  struct tm tm;
-  if (gmtime_r(&t, &tm) == nullptr) return true;
-  int year = tm.tm_year + 1900;
-  if (year < 1980 || year > 2107) return true;
-  *dosDate = static_cast<uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-  *dosTime = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  if (path == nullptr) return false;
+  int fd = OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) return false;
+  close(fd);
   return true;
 }
 
-bool SetFileDosTime(const char*, uint16_t, uint16_t) { return false; }
+bool Remove(const char* path) {
+  if (path == nullptr) return false;
+  return unlink(ResolvePath(path).c_str()) == 0;
+}
 
-std::vector<std::string> FindFiles(const char*, const char*) { return {}; }
+bool Rename(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return false;
+  std::string source = ResolvePath(from);
+  std::string target = ResolvePath(to);
+  struct stat a, b;
+  if (lstat(source.c_str(), &a) != 0) return false;
+  if (lstat(target.c_str(), &b) == 0) {
+    if (a.st_dev != b.st_dev || a.st_ino != b.st_ino) {
+      // Windows never renames over an existing file; neither does varnel.
+      errno = EEXIST;
+      return false;
+    }
+    // The same file under another case: the rename changes the case, to
+    // the caller's spelling of the last component.
+    std::string name(to);
+    size_t cut = name.find_last_of("/\\");
+    if (cut != std::string::npos) name.erase(0, cut + 1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
+    target.erase(target.rfind('/') + 1);  // npos + 1 == 0: no directory
+    target += name;
+  }
+  return rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
+  if (path == nullptr) return false;
+  int fd = OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) return false;
+  struct stat st;
+  bool known = fstat(fd, &st) == 0;
+  close(fd);
+  *dosDate = 0;
+  *dosTime = 0;
+  if (known) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
+  return true;
+}
+
+bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
+  int64_t seconds;
+  if (path == nullptr || !common::DosDateTimeToUtc(dosDate, dosTime, &seconds)) {
+    errno = EINVAL;
+    return false;
+  }
+  int fd = OpenRegularFile(path, O_WRONLY);
+  if (fd < 0) return false;
+  // POSIX keeps no creation time that could be set; the last-access time
+  // stays as it is.
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = 0;
+  bool ok = futimens(fd, times) == 0;
+  int error = errno;
+  close(fd);
+  errno = error;
+  return ok;
+}
+
+std::vector<std::string> FindFiles(const char* directory, const char* pattern) {
+  std::vector<std::string> names;
+  if (pattern == nullptr) return names;
+  std::string dirPath = ResolvePath(directory ? directory : "");
+  DIR* dir = opendir(dirPath.empty() ? "." : dirPath.c_str());
+  if (dir == nullptr) return names;
+  while (struct dirent* e = readdir(dir)) {
+    if (!common::MatchWildcard(pattern, e->d_name)) continue;
+    bool regular = e->d_type == DT_REG;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      // What a link names decides, as an open would follow it.
+      struct stat st;
+      regular = fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+    }
+    if (regular) names.emplace_back(e->d_name);
+  }
+  closedir(dir);
+  common::SortSearchResults(names);
+  return names;
+}
+
+// ---------------------------------------------------------------------------
+// Error texts and the clock.
 
 std::string SystemErrorText(int error) {
-  if (error == 0) return "No error";
-  const char* text = std::strerror(error);
-  return text ? text : "Unknown error";
+  return common::TidyErrorText(error, error == 0 ? nullptr : std::strerror(error));
 }
 
 int LastError() { return errno; }
@@ -185,13 +697,8 @@ int LastError() { return errno; }
 int CurrentLocalYear() {
   time_t now = std::time(nullptr);
   struct tm tm;
-  localtime_r(&now, &tm);
+  if (localtime_r(&now, &tm) == nullptr) return 1980;
   return tm.tm_year + 1900;
 }
-
-#if defined(VARNEL_FAULT_HOOK)
-void InjectFault(const char*, FaultOp) {}
-void ClearFaults() {}
-#endif
 
 }  // namespace varnel::platform

@@ -1,0 +1,310 @@
+// Links the largest link the linker's tables allow and times it.
+//
+// At full size the link has 139 input files (100 FILE objects and 39
+// libraries of 40 modules, half of them needed), 1,999 globals, 5,199
+// externals with as many stored fixups, relocation items beside them, and
+// every byte of both program windows (0x0000-0x5FFF, 0x8000-0xBFFF) written.
+// The half-size link halves every figure, so the two sizes show whether the
+// cost grows linearly with the input.  Each size runs at log level -1 and at
+// log level 0, where every image byte writes its own log line.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "format.h"
+#include "linker.h"
+#include "platform/platform.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string Record(int type, const Bytes& data) {
+  unsigned count = static_cast<unsigned>(data.size()) + 1;
+  unsigned sum = count;
+  std::string line = varnel::Format("S%X%02X", static_cast<unsigned>(type), count);
+  for (uint8_t b : data) {
+    sum += b;
+    line += varnel::Format("%02X", static_cast<unsigned>(b));
+  }
+  return line + varnel::Format("%02X\n", ~sum & 0xFFu);
+}
+
+Bytes Word(uint32_t v) { return {static_cast<uint8_t>((v >> 8) & 0xFF), static_cast<uint8_t>(v & 0xFF)}; }
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::string S0(const std::string& name) { return Record(0, Cat({0, 0}, Text(name))); }
+std::string S3(int r, const std::string& name) {
+  return Record(3, Cat({0, 0, static_cast<uint8_t>(r)}, Text(name)));
+}
+std::string S4(int r, uint32_t high) { return Record(4, Cat(Cat(Word(0), {static_cast<uint8_t>(r)}), Word(high))); }
+std::string S8(int r, uint32_t offset, const std::string& name) {
+  return Record(8, Cat(Cat(Word(offset), {static_cast<uint8_t>(r), 0, 0}), Text(name)));
+}
+std::string S7(int r, uint32_t offset, bool subtract, const std::string& name) {
+  return Record(7, Cat(Cat(Word(offset), {static_cast<uint8_t>(r | (subtract ? 0x20 : 0))}), Text(name)));
+}
+std::string S9() { return "S9030000FC\n"; }
+
+// Writes a region's bytes as S2 records of at most 72 payload bytes.
+class RegionWriter {
+ public:
+  RegionWriter(std::string* out, int region) : out_(out), region_(region) {}
+  void Item(const Bytes& item, uint32_t width) {
+    if (payload_.size() + item.size() > 72) Flush();
+    payload_ = Cat(payload_, item);
+    offset_ += width;
+  }
+  void Relocation(int type, int target, uint32_t operand) {
+    Item(Cat({static_cast<uint8_t>(type | target)}, Word(operand)), (type == 0xC0 || type == 0xE0) ? 2 : 1);
+  }
+  void Literal(uint32_t n) {
+    Bytes run = {static_cast<uint8_t>(n - 1)};
+    for (uint32_t k = 0; k < n; ++k) run.push_back(static_cast<uint8_t>(offset_ + k));
+    Item(run, n);
+  }
+  void Flush() {
+    if (!payload_.empty()) *out_ += Record(2, Cat(Cat(Word(start_), {static_cast<uint8_t>(region_)}), payload_));
+    payload_.clear();
+    start_ = offset_;
+  }
+  // Fills the region up to `size` bytes with relocation items and literal
+  // runs by turns.
+  void FillTo(uint32_t size) {
+    bool relocate = true;
+    while (offset_ < size) {
+      uint32_t left = size - offset_;
+      if (relocate && left >= 2) Relocation(0xC0, region_, offset_);
+      else Literal(std::min<uint32_t>(left, 6));
+      relocate = !relocate;
+    }
+    Flush();
+  }
+
+ private:
+  std::string* out_;
+  int region_;
+  Bytes payload_;
+  uint32_t start_ = 0;
+  uint32_t offset_ = 0;
+};
+
+struct Workload {
+  std::string dir;
+  uint32_t programBytes = 0;
+  uint32_t dataBytes = 0;
+  int files = 0;
+  int globals = 0;
+  int externs = 0;
+};
+
+void WriteText(const std::string& path, const std::string& lfText) {
+  std::string crlf;
+  for (char c : lfText) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  std::ofstream(path, std::ios::binary) << crlf;
+}
+
+int Scaled(int full, int percent) { return static_cast<int>(std::lround(full * percent / 100.0)); }
+
+Workload Generate(int percent) {
+  Workload w;
+  w.dir = (std::filesystem::temp_directory_path() / ("varnel-bench-" + std::to_string(percent))).string() + "/";
+  std::filesystem::remove_all(w.dir);
+  std::filesystem::create_directories(w.dir);
+
+  const int files = Scaled(139, percent);
+  const int fileObjects = Scaled(100, percent);
+  const int libraries = files - fileObjects;
+  // Each library holds 20 modules that are not needed, then 20 that are:
+  // a module's globals count against the table until it is dropped, so the
+  // last library's unneeded ones must come while there is room for them.
+  const int modulesPerLibrary = 40;
+  const int neededModules = libraries * modulesPerLibrary / 2;
+  const int globalsPerFile = 10;
+  const int globals = Scaled(1999, percent);
+  const int defines = globals - fileObjects * globalsPerFile - neededModules;
+  const int externs = Scaled(5199, percent);
+  w.programBytes = static_cast<uint32_t>(Scaled(0x4000, percent));
+  w.dataBytes = static_cast<uint32_t>(Scaled(0x6000, percent));
+  w.files = files;
+  w.globals = globals;
+  w.externs = externs;
+
+  // Every library module that is needed is named by an external first; the
+  // other externals take the DEFINEs and the FILE objects' globals in turn.
+  std::vector<std::string> targets;
+  for (int i = 0; i < neededModules; ++i) targets.push_back(varnel::Format("L%05d", i));
+  std::vector<std::string> pool;
+  for (int i = 0; i < defines; ++i) pool.push_back(varnel::Format("D%05d", i));
+  for (int i = 0; i < fileObjects * globalsPerFile; ++i) pool.push_back(varnel::Format("G%05d", i));
+  for (int i = 0; static_cast<int>(targets.size()) < externs; ++i) targets.push_back(pool[i % pool.size()]);
+
+  std::string submit = "0400-BFFF\n";
+  submit += varnel::Format("SECTION   *      DSCT  0000-%04X\n", w.dataBytes + 1);
+  submit += varnel::Format("SECTION   AROM   PSCT  8000-%04X\n", 0x8000 + w.programBytes + 1);
+  for (int i = 0; i < defines; ++i) submit += varnel::Format("DEFINE   D%05d        %04X\n", i, i);
+
+  const uint32_t fileProgram = w.programBytes - static_cast<uint32_t>(neededModules) * 2;
+  for (int f = 0; f < fileObjects; ++f) {
+    uint32_t aromSize = fileProgram / fileObjects + (static_cast<uint32_t>(f) < fileProgram % fileObjects ? 1 : 0);
+    uint32_t xramSize = w.dataBytes / fileObjects + (static_cast<uint32_t>(f) < w.dataBytes % fileObjects ? 1 : 0);
+    std::string obj = S0(varnel::Format("FILE%03d", f)) + S3(1, "AROM") + S4(1, aromSize - 1) + S3(2, "XRAM") +
+                      S4(2, xramSize - 1);
+    for (int g = 0; g < globalsPerFile; ++g)
+      obj += S8(2, static_cast<uint32_t>(g), varnel::Format("G%05d", f * globalsPerFile + g));
+    std::vector<int> mine;
+    for (int e = f; e < externs; e += fileObjects) mine.push_back(e);
+    for (size_t k = 0; k < mine.size(); ++k)
+      obj += S7(2, static_cast<uint32_t>(2 * k), mine[k] % 7 == 6, targets[static_cast<size_t>(mine[k])]);
+    RegionWriter xram(&obj, 2);
+    for (size_t k = 0; k < mine.size(); ++k) xram.Relocation(0xC0, 1, static_cast<uint32_t>(k));
+    xram.FillTo(xramSize);
+    RegionWriter arom(&obj, 1);
+    arom.FillTo(aromSize);
+    obj += S9();
+    std::string name = varnel::Format("FILE%03d.OBJ", f);
+    WriteText(w.dir + name, obj);
+    submit += "FILE     " + w.dir + name + "\n";
+  }
+  int needed = 0;
+  int dropped = 0;
+  for (int l = 0; l < libraries; ++l) {
+    std::string lib;
+    for (int m = 0; m < modulesPerLibrary; ++m) {
+      if (m >= modulesPerLibrary / 2) {
+        lib += S0(varnel::Format("LM%05d", needed)) + S3(1, "AROM") + S4(1, 1) +
+               S8(1, 0, varnel::Format("L%05d", needed)) + Record(2, {0, 0, 1, 1, 0xA5, 0x5A}) + S9();
+        ++needed;
+      } else {
+        lib += S0(varnel::Format("XM%05d", dropped)) + S3(1, "AROM") + S4(1, 3);
+        for (int g = 0; g < 5; ++g) lib += S8(1, static_cast<uint32_t>(g), varnel::Format("X%05d", dropped * 5 + g));
+        lib += Record(2, {0, 0, 1, 3, 1, 2, 3, 4}) + S9();
+        ++dropped;
+      }
+    }
+    std::string name = varnel::Format("LIB%03d.OBJ", l);
+    WriteText(w.dir + name, lib);
+    submit += "LIBRARY  " + w.dir + name + "\n";
+  }
+  WriteText(w.dir + "LINK.CMD", submit);
+  return w;
+}
+
+// The generated links, made once per size and removed at exit.
+struct WorkloadCache {
+  std::map<int, Workload> bySize;
+  ~WorkloadCache() {
+    std::error_code ec;
+    for (const auto& entry : bySize) std::filesystem::remove_all(entry.second.dir, ec);
+  }
+};
+
+const Workload& WorkloadFor(int percent) {
+  static WorkloadCache cache;
+  auto it = cache.bySize.find(percent);
+  if (it == cache.bySize.end()) it = cache.bySize.emplace(percent, Generate(percent)).first;
+  return it->second;
+}
+
+struct BenchLog {
+  varnel::platform::Stream* stream = nullptr;
+  int lastError = 0;
+};
+BenchLog g_log;
+
+void Print(const char* format, va_list args) {
+  if (g_log.stream != nullptr) varnel::platform::VPrintf(g_log.stream, format, args);
+}
+void Error(const char* format, int code, va_list args) {
+  g_log.lastError = code;
+  Print(format, args);
+}
+
+int LinkOnce(const Workload& w, int logLevel, varnel::LinkParams* p) {
+  *p = varnel::LinkParams{};
+  p->submitFileName = "LINK.CMD";
+  p->outputFileName = "OUT.S1";
+  p->logLevel = logLevel;
+  p->print = Print;
+  p->progress = Print;
+  p->error = Error;
+  p->execType = 1;
+  p->workDir = w.dir.c_str();
+  g_log.stream = varnel::platform::Open((w.dir + "LINK.LOG").c_str(), "w");
+  int result = varnel::RunLinker(p);
+  varnel::platform::Close(g_log.stream);
+  g_log.stream = nullptr;
+  return result;
+}
+
+// Peak resident memory of the process in KiB, from the kernel's status file.
+double PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      double kib = 0;
+      status >> kib;
+      return kib;
+    }
+    status.ignore(1 << 20, '\n');
+  }
+  return 0;
+}
+
+void BM_WorstCaseLink(benchmark::State& state) {
+  const int percent = static_cast<int>(state.range(0));
+  const int logLevel = static_cast<int>(state.range(1));
+  const Workload& w = WorkloadFor(percent);
+  // One link at level 0 first shows that the link is the one intended: its
+  // table counts and every byte of both windows.
+  varnel::LinkParams p{};
+  int result = LinkOnce(w, 0, &p);
+  uint32_t usedBytes = 0;
+  for (uint32_t a = 0; a < varnel::kImageSize; ++a) usedBytes += varnel::LinkedImageUsed()[a];
+  std::string counts = varnel::Format("globals = %d/2000  externs = %d/5200  fixups  = %d/5200", w.globals,
+                                      w.externs, w.externs);
+  bool countsSeen = false;
+  std::ifstream logFile(w.dir + "LINK.LOG", std::ios::binary);
+  for (std::string line; !countsSeen && std::getline(logFile, line);) countsSeen = line.rfind(counts, 0) == 0;
+  if (result != 0 || p.programUsed != w.programBytes || p.dataUsed != w.dataBytes ||
+      usedBytes != w.programBytes + w.dataBytes || !countsSeen) {
+    state.SkipWithError(varnel::Format("not the intended link: result %d, error %d, %u bytes used", result,
+                                       g_log.lastError, usedBytes)
+                            .c_str());
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(LinkOnce(w, logLevel, &p));
+  state.counters["files"] = w.files;
+  state.counters["globals"] = w.globals;
+  state.counters["externs"] = w.externs;
+  state.counters["image_bytes"] = usedBytes;
+  state.counters["peak_rss_KiB"] = PeakResidentKiB();
+}
+
+BENCHMARK(BM_WorstCaseLink)
+    ->ArgNames({"percent", "loglevel"})
+    ->Args({50, -1})
+    ->Args({100, -1})
+    ->Args({50, 0})
+    ->Args({100, 0})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,113 @@
+// A stage-1 test bench: a working directory and a library directory, an ARG
+// file written from FB pairs and a status token, and RunPlanner called with a
+// record that CaptureLog fills.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "planner.h"
+#include "support/m68objects.h"
+#include "support/packer.h"
+#include "support/testutil.h"
+
+namespace varnel::testing {
+
+// The bytes of a text, for packed members and object payloads.
+inline std::vector<uint8_t> TextBytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// The 260 DEFINE lines of an Exec 3.x submit file, in order.
+inline std::string Exec3Block() {
+  std::string all;
+  for (int i = 0; i < kExec3ConstantTexts; ++i) all += Exec3Constants()[i];
+  return all;
+}
+
+// A member of a packed file for the test-only packer.
+inline PackMember Member(int number, const std::string& data, bool scrambled = true) {
+  PackMember m;
+  m.number = number;
+  m.data = TextBytes(data);
+  m.scrambled = scrambled;
+  return m;
+}
+
+// A module of one AROM region (region 5) that holds `code` (1 to 32 bytes),
+// with `globals` defined at its offset 0.
+inline std::string CodeModule(const std::string& name, const std::vector<uint8_t>& code,
+                              const std::vector<std::string>& globals = {}) {
+  std::string text = S0(name) + S3(0x85, "AROM") + S4(5, 0, static_cast<uint16_t>(code.size() - 1));
+  for (const std::string& g : globals) text += S8(5, 0, g);
+  return text + S2(5, 0, Lit(code)) + S9();
+}
+
+class PlanFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work = dir.Path() + "work/";
+    lib = dir.Path() + "lib/";
+    ::mkdir(work.c_str(), 0755);
+    ::mkdir(lib.c_str(), 0755);
+    // The header and library every Exec 3.x link without a packed driver takes.
+    Lib("EEPROM.OBJ");
+    Lib("LIB.OBJ");
+  }
+
+  // The ARG file: the library directory, the FB pairs, an "XXX" line and the
+  // token (no "XXX" line when the token is nullptr).
+  void Arg(const std::vector<std::pair<int, std::string>>& fbs, const char* token,
+           const std::string& libToken = "") {
+    std::string text = (libToken.empty() ? lib : libToken) + "\n";
+    for (const auto& [number, name] : fbs) text += " " + std::to_string(number) + " " + name + "\n";
+    if (token != nullptr) text += std::string("XXX\n") + token + "\n";
+    WriteFile(work + "JOB.ARG", text);
+  }
+  void ArgText(const std::string& text) { WriteFile(work + "JOB.ARG", text); }
+
+  void Lib(const std::string& name, const std::string& content = "S9030000FC\n") {
+    WriteFile(lib + name, content);
+  }
+
+  int Run(int logLevel = 2) {
+    log.text.clear();
+    log.errors.clear();
+    log.errorCodes.clear();
+    params.argFileName = "JOB.ARG";
+    params.submitFileName = submitName.c_str();
+    params.workDir = work.c_str();
+    log.Fill(params, logLevel);
+    return RunPlanner(&params);
+  }
+
+  std::string Submit() const { return ReadFile(work + submitName); }
+  std::string LastError() const { return log.errors.empty() ? "" : log.errors.back(); }
+  bool Logged(const std::string& piece) const { return log.text.find(piece) != std::string::npos; }
+
+  // Sets a file's last-write time (UTC).
+  static void SetTime(const std::string& path, int year, int month, int day, int hour, int minute) {
+    struct tm tm = {};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    struct utimbuf times;
+    times.actime = times.modtime = timegm(&tm);
+    ::utime(path.c_str(), &times);
+  }
+
+  TempDir dir;
+  std::string work;
+  std::string lib;
+  std::string submitName = "JOB.SUB";
+  PlanParams params{};
+  CaptureLog log;
+};
+
+}  // namespace varnel::testing

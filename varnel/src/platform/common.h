@@ -1,0 +1,140 @@
+// Rules of the platform layer that need no operating system: the wildcard
+// match and the order of a directory search, DOS dates and times against
+// seconds since 1970 (UTC, no time zone anywhere), and the tidying of the C
+// library's error texts.  Both implementations use these, so both builds
+// give the same results.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace varnel::platform::common {
+
+inline unsigned char AsciiUpper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+
+inline bool EqualIgnoringCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    unsigned char x = AsciiUpper(static_cast<unsigned char>(*a));
+    unsigned char y = AsciiUpper(static_cast<unsigned char>(*b));
+    if (x != y) return false;
+    if (x == 0) return true;
+  }
+}
+
+// '*' matches any run of characters (none included), '?' exactly one; every
+// other character matches itself ignoring ASCII case.
+inline bool MatchWildcard(const char* pattern, const char* name) {
+  const char* star = nullptr;  // the last '*' seen, to retry from
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern != '\0' &&
+               (*pattern == '?' || AsciiUpper(static_cast<unsigned char>(*pattern)) ==
+                                       AsciiUpper(static_cast<unsigned char>(*name)))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+// The order of a directory search: by the ASCII upper-cased name; names that
+// differ only in case follow byte order, so the order never depends on the
+// file system.
+inline void SortSearchResults(std::vector<std::string>& names) {
+  auto upper = [](const std::string& s) {
+    std::string u(s);
+    for (char& c : u) c = static_cast<char>(AsciiUpper(static_cast<unsigned char>(c)));
+    return u;
+  };
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    std::string ua = upper(a), ub = upper(b);
+    return ua != ub ? ua < ub : a < b;
+  });
+}
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+inline int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(year - era * 400);
+  const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+inline void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *day = doy - (153 * mp + 2) / 5 + 1;
+  *month = mp < 10 ? mp + 3 : mp - 9;
+  *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
+}
+
+inline unsigned DaysInMonth(int64_t year, unsigned month) {
+  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// Seconds since 1970 (UTC) as DOS date and time; false (both 0) outside
+// 1980-01-01 to 2107-12-31.  Odd seconds round down, as DOS keeps two.
+inline bool UtcToDosDateTime(int64_t seconds, uint16_t* dosDate, uint16_t* dosTime) {
+  *dosDate = 0;
+  *dosTime = 0;
+  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  int64_t rest = seconds - days * 86400;
+  int64_t year;
+  unsigned month, day;
+  CivilFromDays(days, &year, &month, &day);
+  if (year < 1980 || year > 2107) return false;
+  *dosDate = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+  *dosTime = static_cast<uint16_t>(((rest / 3600) << 11) | (((rest / 60) % 60) << 5) | ((rest % 60) / 2));
+  return true;
+}
+
+// A DOS date and time as seconds since 1970 (UTC); false when they name no
+// real moment (month 0, day 0, 30 February, hour 24, ...).
+inline bool DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, int64_t* seconds) {
+  int64_t year = 1980 + (dosDate >> 9);
+  unsigned month = (dosDate >> 5) & 0x0F;
+  unsigned day = dosDate & 0x1F;
+  unsigned hour = dosTime >> 11;
+  unsigned minute = (dosTime >> 5) & 0x3F;
+  unsigned second = (dosTime & 0x1F) * 2;
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
+  if (hour > 23 || minute > 59 || second > 59) return false;
+  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+// The C library's text for an error number, in the one form both builds
+// give: "No error" for 0, exactly "Unknown error" for a number it has no
+// text for (some libraries append the number).
+inline std::string TidyErrorText(int error, const char* libraryText) {
+  if (error == 0) return "No error";
+  static const char kUnknown[] = "Unknown error";
+  if (libraryText == nullptr || *libraryText == '\0' ||
+      std::strncmp(libraryText, kUnknown, sizeof kUnknown - 1) == 0)
+    return kUnknown;
+  return libraryText;
+}
+
+}  // namespace varnel::platform::common
