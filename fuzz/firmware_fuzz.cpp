@@ -4,11 +4,7 @@
 using namespace varnel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static fuzz::ImageRun* run = [] {
-    auto* r = new fuzz::ImageRun;
-    fuzz::ImageRun::StandardImage();
-    return r;
-  }();
+  fuzz::ImageRun* run = &fuzz::ImageRun::Shared();
   fuzz::Put(run->work + "DRV.$$$", data, size);
   run->Run();
   return 0;

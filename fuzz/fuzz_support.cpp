@@ -133,15 +133,15 @@ void CheckDescriptors() {
 #include "support/packer.h"
 
 namespace varnel::fuzz {
-namespace {
-
-testing::PackMember Member(int number, const std::string& data, bool scrambled = true) {
+testing::PackMember Member(int number, const std::string& data, bool scrambled) {
   testing::PackMember m;
   m.number = number;
   m.data.assign(data.begin(), data.end());
   m.scrambled = scrambled;
   return m;
 }
+
+namespace {
 
 testing::PackSpec DriverPack(int16_t execType) {
   testing::PackSpec pack;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runctl.h"
+#include "support/packer.h"
 
 namespace varnel::fuzz {
 
@@ -48,6 +49,9 @@ namespace varnel::fuzz {
 // FBB.FB (with an RP), FBC.FB (without), DRV.MDV (an Exec 1 driver of kind
 // 4) and DRV5.MDV (an Exec 5 driver).
 void WriteLibrary(const std::string& dir);
+
+// A member of a packed file for the test packer.
+testing::PackMember Member(int number, const std::string& data, bool scrambled = true);
 
 // A small object of one AROM region holding `code`, with `global` defined at
 // its start unless empty.

@@ -24,6 +24,16 @@ struct ImageRun {
     Arg("");
   }
 
+  // The one run of a process, set up on first use over the standard image.
+  static ImageRun& Shared() {
+    static ImageRun* run = [] {
+      auto* r = new ImageRun;
+      StandardImage();
+      return r;
+    }();
+    return *run;
+  }
+
   void Firmware(const std::string& text) { Put(work + "DRV.$$$", text); }
   void Arg(const std::string& text) { Put(work + "JOB.ARG", text); }
 

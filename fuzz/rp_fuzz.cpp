@@ -6,11 +6,7 @@
 using namespace varnel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static fuzz::ImageRun* run = [] {
-    auto* r = new fuzz::ImageRun;
-    fuzz::ImageRun::StandardImage();
-    return r;
-  }();
+  fuzz::ImageRun* run = &fuzz::ImageRun::Shared();
   constexpr size_t kFirstRp = 0x100;
   int32_t rpFiles = size > 0 ? data[0] % 4 : 0;
   if (size > 0) {

@@ -33,10 +33,7 @@ std::string Joined(const std::vector<std::string>& parts) {
 }
 
 PackMember M(int number, const std::string& text, bool scrambled = true, uint16_t date = 0, uint16_t time = 0) {
-  PackMember m;
-  m.number = number;
-  m.data.assign(text.begin(), text.end());
-  m.scrambled = scrambled;
+  PackMember m = fuzz::Member(number, text, scrambled);
   m.date = date;
   m.time = time;
   return m;

@@ -5,11 +5,7 @@
 using namespace varnel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static fuzz::ImageRun* run = [] {
-    auto* r = new fuzz::ImageRun;
-    fuzz::ImageRun::StandardImage();
-    return r;
-  }();
+  fuzz::ImageRun* run = &fuzz::ImageRun::Shared();
   run->token = fuzz::Text(data, size);
   ModuleStatus status;
   ParseModuleStatus(run->token.c_str(), &status);

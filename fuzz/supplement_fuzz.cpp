@@ -6,11 +6,7 @@
 using namespace varnel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static fuzz::ImageRun* run = [] {
-    auto* r = new fuzz::ImageRun;
-    fuzz::ImageRun::StandardImage();
-    return r;
-  }();
+  fuzz::ImageRun* run = &fuzz::ImageRun::Shared();
   std::vector<std::string> parts = fuzz::Split(data, size);
   fuzz::ClearDir(run->lib);
   run->Arg(parts[0]);

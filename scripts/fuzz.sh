@@ -37,7 +37,7 @@ max_len() {
   esac
 }
 
-run_target() {  # target
+run_target() {  # target; 1 on a finding
   local t="$1" dir="build-fuzz/runs/$1"
   mkdir -p "$dir/corpus"
   # A hang counts as a finding, and so does a leak of memory.
@@ -52,16 +52,6 @@ run_target() {  # target
   fi
 }
 
-failed=0
-pids=()
-names=()
-for t in "${targets[@]}"; do
-  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do sleep 1; done
-  run_target "$t" &
-  pids+=($!)
-  names+=("$t")
-done
-for i in "${!pids[@]}"; do
-  wait "${pids[$i]}" || failed=1
-done
-exit "$failed"
+export seconds
+export -f run_target max_len
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_target "$1"' _ {}
