@@ -58,7 +58,7 @@ class PackFileTest : public ::testing::Test {
  protected:
   void TearDown() override { ClosePackFile(); }
 
-  // Writes the spec as dir + file and opens it under name and ext.
+  // Writes the packed file as dir + file and opens it under name and ext.
   const char* Open(const PackSpec& spec, const std::string& file, const char* name,
                    const char* ext) {
     WritePackFile(dir / file, spec);
