@@ -44,10 +44,10 @@ run_target() {  # target; 1 on a finding
   if build-fuzz/bin/fuzz_"$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=10 \
        -rss_limit_mb=2048 -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$dir/" \
        "$dir/corpus" "fuzz/corpus/$t" > "$dir/log" 2>&1; then
-    echo "fuzz_$t: no finding in ${seconds} s ($(grep -o 'stat::number_of_executed_units: *[0-9]*' "$dir/log" | grep -o '[0-9]*$') runs)"
+    echo "fuzz_$t: no finding in ${seconds} s ($(grep -ao 'stat::number_of_executed_units: *[0-9]*' "$dir/log" | grep -o '[0-9]*$') runs)"
   else
     echo "fuzz_$t: FINDING, see $dir/log"
-    grep -E 'ERROR|SUMMARY|Test unit written' "$dir/log" | head -5
+    grep -aE 'ERROR|SUMMARY|Test unit written' "$dir/log" | head -5
     return 1
   fi
 }
