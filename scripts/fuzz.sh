@@ -10,7 +10,8 @@
 #
 # Each target's own corpus grows in build-fuzz/runs/<target>/corpus and its
 # log is build-fuzz/runs/<target>/log; a finding is written to
-# build-fuzz/runs/<target>/ and makes the script exit non-zero.
+# build-fuzz/runs/<target>/ and makes the script exit non-zero.  One run of
+# the script at a time: runs share those directories.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
