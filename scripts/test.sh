@@ -21,3 +21,4 @@ trap stop_wine EXIT
 start_wine build-win/wineprefix
 configure_and_build build-win -DCMAKE_TOOLCHAIN_FILE="$WINDOWS_TOOLCHAIN" -DVARNEL_TESTS=ON
 ctest --test-dir build-win --output-on-failure -j "$(nproc)"
+scripts/fuzz.sh
