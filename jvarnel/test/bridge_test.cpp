@@ -6,123 +6,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "com_ostrial_quessa_core_gcp_InteropMemDownload.h"
 #include "loader.h"
+#include "scripted_jni.h"
 #include "text.h"
 
 namespace {
-
-// ---- a scripted JVM ----------------------------------------------------------
-
-struct FakeString {
-  std::string name;
-  std::string utf;  // its modified UTF-8 form
-};
-
-struct FakeArray {
-  explicit FakeArray(jsize n) : length(n) {}
-  jsize length;
-  std::u16string element0;
-  bool stored = false;
-};
-
-struct FakeJvm {
-  JNINativeInterface_ table{};  // every function not scripted stays null
-  JNIEnv env{};
-  std::vector<std::string> calls;
-  std::vector<std::string> violations;  // JNI rules broken by the bridge
-  int getCount = 0;
-  int failGetAt = -1;                 // the GetStringUTFChars call (0-based) that runs out
-  std::string pending;                // class of the pending exception, "" for none
-  std::deque<std::string> handedOut;  // byte strings given to the bridge
-  std::vector<const char*> outstanding;
-  std::deque<std::u16string> made;  // strings made by NewString
-  std::deque<std::string> madeUtf;  // ... and by NewStringUTF
-  std::deque<std::string> classes;
-};
-
-FakeJvm* jvm = nullptr;
-
-void RequireNoPending(const char* function) {
-  if (!jvm->pending.empty()) {
-    jvm->violations.push_back(std::string(function) + " with " + jvm->pending + " pending");
-  }
-}
-
-const char* JNICALL GetStringUTFChars(JNIEnv*, jstring s, jboolean* isCopy) {
-  RequireNoPending("GetStringUTFChars");
-  auto* str = reinterpret_cast<FakeString*>(s);
-  jvm->calls.push_back("GetStringUTFChars " + str->name);
-  if (isCopy != nullptr) jvm->violations.push_back("is-copy flag requested");
-  if (jvm->getCount++ == jvm->failGetAt) {
-    jvm->pending = "java/lang/OutOfMemoryError";
-    return nullptr;
-  }
-  const char* chars = jvm->handedOut.emplace_back(str->utf).c_str();
-  jvm->outstanding.push_back(chars);
-  return chars;
-}
-
-void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring s, const char* chars) {
-  auto* str = reinterpret_cast<FakeString*>(s);
-  jvm->calls.push_back("ReleaseStringUTFChars " + str->name);
-  auto& out = jvm->outstanding;
-  auto it = std::find(out.begin(), out.end(), chars);
-  if (it == out.end() || *it != str->utf) {
-    jvm->violations.push_back("released bytes not obtained from " + str->name);
-  } else {
-    out.erase(it);
-  }
-}
-
-jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
-  RequireNoPending("NewString");
-  jvm->calls.push_back("NewString");
-  auto& s =
-      jvm->made.emplace_back(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length));
-  return reinterpret_cast<jstring>(&s);
-}
-
-jstring JNICALL NewStringUTF(JNIEnv*, const char* bytes) {
-  RequireNoPending("NewStringUTF");
-  jvm->calls.push_back("NewStringUTF");
-  return reinterpret_cast<jstring>(&jvm->madeUtf.emplace_back(bytes));
-}
-
-void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, jobject value) {
-  RequireNoPending("SetObjectArrayElement");
-  jvm->calls.push_back("SetObjectArrayElement " + std::to_string(index));
-  auto* a = reinterpret_cast<FakeArray*>(array);
-  if (index < 0 || index >= a->length) {
-    jvm->pending = "java/lang/ArrayIndexOutOfBoundsException";
-    return;
-  }
-  a->element0 = *reinterpret_cast<std::u16string*>(value);
-  a->stored = true;
-}
-
-jclass JNICALL FindClass(JNIEnv*, const char* name) {
-  RequireNoPending("FindClass");
-  jvm->calls.push_back(std::string("FindClass ") + name);
-  return reinterpret_cast<jclass>(&jvm->classes.emplace_back(name));
-}
-
-jint JNICALL ThrowNew(JNIEnv*, jclass type, const char* message) {
-  RequireNoPending("ThrowNew");
-  const std::string& name = *reinterpret_cast<std::string*>(type);
-  jvm->calls.push_back("ThrowNew " + name + ": " + message);
-  jvm->pending = name;
-  return 0;
-}
-
-jboolean JNICALL ExceptionCheck(JNIEnv*) {
-  jvm->calls.push_back("ExceptionCheck");
-  return jvm->pending.empty() ? JNI_FALSE : JNI_TRUE;
-}
 
 // ---- a scripted varnel behind a scripted loader ----------------------------------
 
@@ -179,38 +71,27 @@ namespace {
 
 class BridgeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fake.table.GetStringUTFChars = GetStringUTFChars;
-    fake.table.ReleaseStringUTFChars = ReleaseStringUTFChars;
-    fake.table.NewString = NewString;
-    fake.table.NewStringUTF = NewStringUTF;
-    fake.table.SetObjectArrayElement = SetObjectArrayElement;
-    fake.table.FindClass = FindClass;
-    fake.table.ThrowNew = ThrowNew;
-    fake.table.ExceptionCheck = ExceptionCheck;
-    fake.env.functions = &fake.table;
-    jvm = &fake;
-    varnel = &fakeVarnel;
-  }
+  void SetUp() override { varnel = &fakeVarnel; }
   void TearDown() override {
     EXPECT_TRUE(fake.violations.empty()) << ::testing::PrintToString(fake.violations);
     EXPECT_TRUE(fake.outstanding.empty()) << "byte strings not released";
-    jvm = nullptr;
     varnel = nullptr;
   }
 
   jstring S(int i) { return reinterpret_cast<jstring>(&strings[i]); }
 
-  jint Link(std::vector<jstring> s, FakeArray* array) {
+  jint Link(std::vector<jstring> s, scripted_jni::Array* array) {
     return Java_com_ostrial_quessa_core_gcp_InteropMemDownload_Varnel(
         &fake.env, nullptr, s[0], s[1], s[2], s[3], s[4], s[5], nullptr,
         reinterpret_cast<jobjectArray>(array));
   }
-  jint Link(FakeArray* array) { return Link({S(0), S(1), S(2), S(3), S(4), S(5)}, array); }
+  jint Link(scripted_jni::Array* array) {
+    return Link({S(0), S(1), S(2), S(3), S(4), S(5)}, array);
+  }
 
-  FakeJvm fake;
+  scripted_jni::Jvm fake;
   FakeVarnel fakeVarnel;
-  FakeString strings[6] = {{"argFile", "job.arg"},    {"libraryDir", "lib\xc3\xa9/"},
+  scripted_jni::String strings[6] = {{"argFile", "job.arg"},    {"libraryDir", "lib\xc3\xa9/"},
                            {"workDir", "w\xc0\x80/"}, {"logFile", "job.log"},
                            {"submitFile", "job.sub"}, {"downloadFile", "job.s1"}};
 };
@@ -232,7 +113,7 @@ std::vector<std::string> Joined(std::vector<std::vector<std::string>> parts) {
 TEST_F(BridgeTest, LinkHandsTheBytesToVarnelAndTheMessageBack) {
   fakeVarnel.writes = std::string("VARNEL.DLL  v3.03.002, Error 2005:\nM\xfcnchen") + '\0';
   fakeVarnel.result = 2005;
-  FakeArray array{1};
+  scripted_jni::Array array{1};
   EXPECT_EQ(Link(&array), 2005);
 
   EXPECT_EQ(fakeVarnel.calls, 1);
@@ -249,7 +130,7 @@ TEST_F(BridgeTest, LinkHandsTheBytesToVarnelAndTheMessageBack) {
 
 TEST_F(BridgeTest, MessageBufferStartsEmpty) {
   // A varnel that leaves the buffer alone still gives an empty message.
-  FakeArray array{1};
+  scripted_jni::Array array{1};
   EXPECT_EQ(Link(&array), 0);
   EXPECT_EQ(array.element0, u"");
 }
@@ -261,7 +142,7 @@ TEST_F(BridgeTest, FailedGetStringUTFCharsReleasesWhatItHasAndSkipsVarnel) {
     fake.pending.clear();
     fake.getCount = 0;
     fake.failGetAt = failing;
-    FakeArray array{1};
+    scripted_jni::Array array{1};
     EXPECT_EQ(Link(&array), 0);
     EXPECT_EQ(fakeVarnel.calls, 0);
     EXPECT_EQ(fake.pending, "java/lang/OutOfMemoryError");
@@ -281,7 +162,7 @@ TEST_F(BridgeTest, NullParameterIsReportedByNameBeforeVarnel) {
     fake.pending.clear();
     std::vector<jstring> s = {S(0), S(1), S(2), S(3), S(4), S(5)};
     if (i < 6) s[i] = nullptr;
-    FakeArray array{1};
+    scripted_jni::Array array{1};
     EXPECT_EQ(Link(s, i < 6 ? &array : nullptr), 0);
     EXPECT_EQ(fake.calls,
               (std::vector<std::string>{
@@ -293,7 +174,7 @@ TEST_F(BridgeTest, NullParameterIsReportedByNameBeforeVarnel) {
 
 TEST_F(BridgeTest, EmptyArrayRaisesAfterVarnelRan) {
   fakeVarnel.result = 1003;
-  FakeArray array{0};
+  scripted_jni::Array array{0};
   Link(&array);
   EXPECT_EQ(fakeVarnel.calls, 1);
   EXPECT_EQ(fake.pending, "java/lang/ArrayIndexOutOfBoundsException");

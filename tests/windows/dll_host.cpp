@@ -6,30 +6,19 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "host_checks.h"
+
 namespace {
+
+using host_checks::As;
+using host_checks::Check;
 
 using GetVersionFn = void (*)(char*, uint64_t);
 
 const char kVersion[] = "VARNEL.DLL  v3.03.002";
-int g_failures = 0;
-
-void Check(bool ok, const std::string& what) {
-  std::fputs(ok ? "ok   " : "FAIL ", stdout);
-  std::fputs(what.c_str(), stdout);
-  std::fputs("\n", stdout);
-  if (!ok) ++g_failures;
-}
-
-// GetProcAddress hands back a generic function pointer; the entry's real
-// type is the caller's to know.
-template <typename Fn>
-Fn As(FARPROC p) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
-}
 
 FARPROC ByOrdinal(HMODULE lib, WORD ordinal) {
   return GetProcAddress(lib, reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(ordinal)));
@@ -86,5 +75,5 @@ int main() {
         "ordinal 3 is VarnelGetDriverData or empty");
   Check(ByOrdinal(lib, 5) == nullptr, "no ordinal beyond 4");
 
-  return g_failures == 0 ? 0 : 1;
+  return host_checks::ExitStatus();
 }

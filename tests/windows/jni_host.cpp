@@ -1,6 +1,7 @@
-// Calls jvarnel.dll's two native methods the way a JVM would, with a JNI
-// environment of its own that holds exactly the functions the bridge uses
-// (every other slot is null, so a call outside them crashes the host).
+// Calls jvarnel.dll's two native methods the way a JVM would, with the
+// scripted JNI environment of the bridge's unit test: it holds exactly the
+// functions the bridge uses (every other slot is null, so a call outside
+// them crashes the host) and notes every JNI rule the bridge breaks.
 //
 //   jni_host <jvarnel.dll> with      run where .\bin holds varnel.dll
 //   jni_host <jvarnel.dll> without   run in a directory without bin\ (the
@@ -15,114 +16,24 @@
 #include <cstring>
 #include <deque>
 #include <string>
-#include <vector>
+
+#include "host_checks.h"
+#include "scripted_jni.h"
 
 namespace {
 
-// ---- the JVM's side ------------------------------------------------------
+using host_checks::As;
+using host_checks::Check;
 
-struct HostString {
-  std::string utf;
-};
+// The JVM's side, and the strings the host hands to the natives.
+scripted_jni::Jvm* jvm = nullptr;
+std::deque<scripted_jni::String> arguments;
 
-struct HostArray {
-  jsize length = 0;
-  std::u16string element0;
-  bool stored = false;
-};
-
-struct HostJvm {
-  JNINativeInterface_ table{};
-  JNIEnv env{};
-  std::deque<HostString> strings;
-  std::deque<std::u16string> made;
-  std::deque<std::string> classes;
-  std::vector<const char*> outstanding;  // byte strings not yet released
-  std::string pending;                    // class of the pending exception
-  std::string pendingMessage;
-  std::vector<std::string> violations;
-};
-
-HostJvm* jvm = nullptr;
-
-void NoPending(const char* function) {
-  if (!jvm->pending.empty()) jvm->violations.push_back(std::string(function) + " with an exception pending");
+jstring Argument(const char* text) {
+  return reinterpret_cast<jstring>(&arguments.emplace_back(scripted_jni::String{text, text}));
 }
 
-const char* JNICALL GetStringUTFChars(JNIEnv*, jstring s, jboolean* isCopy) {
-  NoPending("GetStringUTFChars");
-  if (isCopy != nullptr) jvm->violations.push_back("is-copy flag requested");
-  char* copy = new char[reinterpret_cast<HostString*>(s)->utf.size() + 1];
-  std::strcpy(copy, reinterpret_cast<HostString*>(s)->utf.c_str());
-  jvm->outstanding.push_back(copy);
-  return copy;
-}
-
-void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char* chars) {
-  for (auto it = jvm->outstanding.begin(); it != jvm->outstanding.end(); ++it) {
-    if (*it == chars) {
-      delete[] *it;
-      jvm->outstanding.erase(it);
-      return;
-    }
-  }
-  jvm->violations.push_back("released bytes it was never given");
-}
-
-jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
-  NoPending("NewString");
-  auto& s = jvm->made.emplace_back(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length));
-  return reinterpret_cast<jstring>(&s);
-}
-
-jstring JNICALL NewStringUTF(JNIEnv*, const char* bytes) {
-  NoPending("NewStringUTF");
-  std::u16string s;
-  for (const char* p = bytes; *p != '\0'; ++p) s += static_cast<char16_t>(static_cast<unsigned char>(*p));
-  return reinterpret_cast<jstring>(&jvm->made.emplace_back(s));
-}
-
-void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, jobject value) {
-  NoPending("SetObjectArrayElement");
-  auto* a = reinterpret_cast<HostArray*>(array);
-  if (index < 0 || index >= a->length) {
-    jvm->pending = "java/lang/ArrayIndexOutOfBoundsException";
-    return;
-  }
-  a->element0 = *reinterpret_cast<std::u16string*>(value);
-  a->stored = true;
-}
-
-jclass JNICALL FindClass(JNIEnv*, const char* name) {
-  NoPending("FindClass");
-  return reinterpret_cast<jclass>(&jvm->classes.emplace_back(name));
-}
-
-jint JNICALL ThrowNew(JNIEnv*, jclass type, const char* message) {
-  NoPending("ThrowNew");
-  jvm->pending = *reinterpret_cast<std::string*>(type);
-  jvm->pendingMessage = message;
-  return 0;
-}
-
-jboolean JNICALL ExceptionCheck(JNIEnv*) { return jvm->pending.empty() ? JNI_FALSE : JNI_TRUE; }
-
-// ---- checks ----------------------------------------------------------------
-
-int g_failures = 0;
-
-void Check(bool ok, const std::string& what) {
-  std::fputs(ok ? "ok   " : "FAIL ", stdout);
-  std::fputs(what.c_str(), stdout);
-  std::fputs("\n", stdout);
-  std::fflush(stdout);
-  if (!ok) ++g_failures;
-}
-
-template <typename Fn>
-Fn As(FARPROC p) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
-}
+// ---- the natives and what they reach --------------------------------------
 
 using VarnelNative = jint(JNICALL*)(JNIEnv*, jclass, jstring, jstring, jstring, jstring, jstring,
                                     jstring, jstring, jobjectArray);
@@ -153,9 +64,9 @@ void CallsReachVarnel(const Natives& natives, const std::string& when) {
   SetDllDirectoryA("elsewhere");
   jvm->pending.clear();
   jvm->pendingMessage.clear();
-  auto* version = reinterpret_cast<std::u16string*>(natives.version(&jvm->env, nullptr));
+  auto* version = reinterpret_cast<std::string*>(natives.version(&jvm->env, nullptr));
   Check(jvm->pending.empty(), when + ": VarnelGetVersion raises nothing (" + jvm->pendingMessage + ")");
-  Check(version != nullptr && Narrow(*version) == "VARNEL.DLL  v3.03.002", when + ": the version text");
+  Check(version != nullptr && *version == "VARNEL.DLL  v3.03.002", when + ": the version text");
   Check(DllDirectory() == ".\\bin", when + ": the DLL directory is .\\bin after the call");
 
   HMODULE loaded = GetModuleHandleA("varnel.dll");
@@ -171,9 +82,8 @@ void CallsReachVarnel(const Natives& natives, const std::string& when) {
   // the same arguments (a working directory that does not exist).
   const char* texts[7] = {"LINK.ARG", "LIB\\", "no such dir\\", "LINK.LOG", "LINK.SUB", "LINK.DL", "x"};
   jstring args[7];
-  for (int i = 0; i < 7; ++i) args[i] = reinterpret_cast<jstring>(&jvm->strings.emplace_back(HostString{texts[i]}));
-  HostArray message;
-  message.length = 1;
+  for (int i = 0; i < 7; ++i) args[i] = Argument(texts[i]);
+  scripted_jni::Array message{1};
   SetDllDirectoryA("elsewhere");
   jint result = natives.varnel(&jvm->env, nullptr, args[0], args[1], args[2], args[3], args[4], args[5],
                                args[6], reinterpret_cast<jobjectArray>(&message));
@@ -207,17 +117,8 @@ int main(int argc, char** argv) {
     Check(GetFileAttributesA("bin") == INVALID_FILE_ATTRIBUTES, "no bin directory to begin with");
   }
 
-  HostJvm host;
+  scripted_jni::Jvm host;
   jvm = &host;
-  host.env.functions = &host.table;
-  host.table.GetStringUTFChars = GetStringUTFChars;
-  host.table.ReleaseStringUTFChars = ReleaseStringUTFChars;
-  host.table.NewString = NewString;
-  host.table.NewStringUTF = NewStringUTF;
-  host.table.SetObjectArrayElement = SetObjectArrayElement;
-  host.table.FindClass = FindClass;
-  host.table.ThrowNew = ThrowNew;
-  host.table.ExceptionCheck = ExceptionCheck;
 
   HMODULE bridge = LoadLibraryA(argv[1]);
   Check(bridge != nullptr, std::string("jvarnel.dll loads from ") + argv[1]);
@@ -238,9 +139,8 @@ int main(int argc, char** argv) {
     Check(version == nullptr && host.pending == "java/lang/UnsatisfiedLinkError",
           "without varnel.dll VarnelGetVersion raises UnsatisfiedLinkError (" + host.pendingMessage + ")");
     host.pending.clear();
-    jstring s = reinterpret_cast<jstring>(&host.strings.emplace_back(HostString{"A"}));
-    HostArray message;
-    message.length = 1;
+    jstring s = Argument("A");
+    scripted_jni::Array message{1};
     jint result = natives.varnel(&host.env, nullptr, s, s, s, s, s, s, s, reinterpret_cast<jobjectArray>(&message));
     Check(result == 0 && host.pending == "java/lang/UnsatisfiedLinkError" && !message.stored,
           "without varnel.dll Varnel raises UnsatisfiedLinkError and stores nothing");
@@ -257,5 +157,5 @@ int main(int argc, char** argv) {
   Check(host.violations.empty(), "the bridge keeps the JNI rules" +
                                      (host.violations.empty() ? std::string() : ": " + host.violations[0]));
 
-  return g_failures == 0 ? 0 : 1;
+  return host_checks::ExitStatus();
 }
