@@ -72,6 +72,20 @@ TEST_F(ImageFirmwareTest, LowerCaseDigitsReadLikeUpperCase) {
   EXPECT_EQ(Output(), upper);
 }
 
+TEST_F(ImageFirmwareTest, AnyCharacterCountsAsADigitByItsCode) {
+  // Upper-cased, a character other than 0 to 9 gives its code minus 55, so
+  // "1G" is 0x20, "G0" is 0x100 (kept as 0x00), "gz" is 16 x 16 + 35 and
+  // "2/" is 32 - 8.  The checksum is taken over the bytes so formed.
+  const Data bytes = {0x20, 0x00, 0x23, 0x18};
+  std::string record = SRecord('1', 0, bytes);
+  record.replace(8, 8, "1GG0gz2/");
+  Firmware(SRecord('0', 0, Text("HDR")) + record + SRecord('1', 0x400, Chunk(Boot())) + EndRecord());
+  token = StatusToken(8, 0, {Exec(), Core(), Main()});
+  ASSERT_EQ(Run(), 0) << log.text;
+  EXPECT_EQ(Output(), Crlf("S103FF05xx\n" + Ff01(0, 0, bytes) + Ff01(1, 0x400, Chunk(Boot())) +
+                           "S103FF06xx\nS103FF00xx\nS9030000FC\n"));
+}
+
 TEST_F(ImageFirmwareTest, RecordErrors) {
   const std::string s0 = SRecord('0', 0, Text("HDR"));
   std::string badSum = SRecord('1', 0x10, Data(4, 1));
@@ -422,6 +436,34 @@ TEST(ImageStatusToken, RunningCount) {
   ModuleStatus s;
   EXPECT_EQ(ParseModuleStatus(nullptr, &s), 0);
   EXPECT_EQ(s.col0, 0);
+}
+
+// Groups and lists cut short by the token's end: a group counts the fields
+// it converted (one digit is enough for a field), a list that ends early
+// stops the parse at its fixed count.
+TEST(ImageStatusToken, TokenEndingInsideAGroupOrList) {
+  struct Case {
+    size_t length;
+    int count;
+    uint8_t ramSize, flashSize;
+  };
+  const Case cases[] = {
+      {100, 19, 0, 0},        // column 88: three fields, the fourth begins at the end
+      {157, 22, 0x06, 0},     // column 156: one field of one digit
+      {160, 23, 0x67, 0x89},  // column 156: two fields, still below 24
+      {170, 24, 0x67, 0x89},  // the 6-byte list at 162 runs out
+      {175, 25, 0x67, 0x89},  // the 4-byte list at 174 runs out after one digit
+      {181, 26, 0x67, 0x89},  // both lists complete, no section
+      {200, 26, 0x67, 0x89},  // a section of fewer than four fields
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    ModuleStatus s;
+    EXPECT_EQ(ParseModuleStatus(Digits(c.length).c_str(), &s), c.count);
+    EXPECT_EQ(s.ramSize, c.ramSize);
+    EXPECT_EQ(s.flashSize, c.flashSize);
+    EXPECT_EQ(s.loadedCount, 0);
+  }
 }
 
 TEST(ImageStatusToken, FieldsAndSections) {

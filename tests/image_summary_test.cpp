@@ -47,6 +47,30 @@ TEST_F(ImageSummaryTest, SummaryOfAFittingModule) {
   EXPECT_TRUE(log.text.ends_with("Process completed with no errors.\n"));
 }
 
+TEST_F(ImageSummaryTest, NegativeLogLevelLeavesOnlyTheProgressLines) {
+  // The RP and GFB lines of the summary are levelled lines of level 0: a
+  // log level below 0 drops them with every other levelled line.
+  Driver(100000 - 448, 262144, 8, 4);
+  PutRp(LinkedImage(), 0x100, {"PID"});
+  AddFb("PID", 3);
+  params.logLevel = -1;
+  ASSERT_EQ(Run(), 0);
+  // The decisions keep their question and answer, but not their reasons.
+  EXPECT_EQ(log.text, std::string("Building Firmware Image.  Please wait ...\n"
+                                  "  Replacing firmware section 0 (BOOT)? No.\n"
+                                  "  Replacing firmware section 1 (EXEC)? No.\n"
+                                  "  Replacing firmware section 2 (CORE)? No.\n"
+                                  "  Replacing firmware section 3 (MAIN)? No.\n"
+                                  "Building Module Database.\n") +
+                          kHead +
+                          "Module's total GFB memory  =  768.0 Kbytes.\n"
+                          "GFB memory used........... =  195.3 Kbytes (25.4%).\n"
+                          "Trend memory available.... =  572.7 Kbytes (74.6%).\n\n"
+                          "Exec & Module Driver code  =   13.0 Kbytes ( 2.5%).\n" +
+                          kTail + "Process completed with no errors.\n");
+  EXPECT_EQ(params.gfbUsed, 140u + 100000u + (16u + 99552u + 262u));
+}
+
 TEST_F(ImageSummaryTest, HalvesRoundAwayFromZero) {
   Driver(2304 - 448, 0, 1, 1);
   ASSERT_EQ(Run(), 0);
