@@ -140,6 +140,56 @@ TEST(ScanText, FieldWidthsSignsAndPrefixes) {
   EXPECT_EQ(h, 0x2345u);
 }
 
+// Fields the C library reads in a way of its own: a "0x" that no digit
+// follows, and numbers too long for their field's 32 bits.  The values are
+// what sscanf gives for the same text and format (a 32-bit field keeps the
+// low 32 bits of the 64-bit conversion, which saturates on overflow).
+TEST(ScanText, AgreesWithTheCLibraryOnPrefixesAndOverlongNumbers) {
+  constexpr uint32_t kUntouched = 0xA5A5A5A5u;
+  struct Case {
+    const char* text;
+    const char* format;
+    int result;
+    uint32_t values[4];
+  };
+  const Case cases[] = {
+      // "0x" is taken whole and reads as 0; the next field starts after it.
+      {"0xG", "%x%n", 1, {0, 2, kUntouched, kUntouched}},
+      {"0x", "%x%n", 1, {0, 2, kUntouched, kUntouched}},
+      {"-0xZ", "%x%n", 1, {0, 3, kUntouched, kUntouched}},
+      {"0x", "%2x%n", 1, {0, 2, kUntouched, kUntouched}},
+      {"0x12", "%2x%2x", 2, {0, 0x12, kUntouched, kUntouched}},
+      {"0x12", "%1x%n", 1, {0, 1, kUntouched, kUntouched}},
+      {"0x5", "%3x%n", 1, {5, 3, kUntouched, kUntouched}},
+      {"0xf60gO", "%2lX%4lX%2lX%4lX", 2, {0, 0xF60, kUntouched, kUntouched}},
+      {"810x+12g", "%2d%4x%2x%4x", 4, {81, 0, 1, 2}},
+      {"-0X\n93-1A0\t1A", "%4x%8lx%8lx%4x", 4, {0, 0x93, 0xFFFFFE60u, 0x1A}},
+      {"S110FF030x\n9AfE", "S1%2lXFF03%4lX%8lX", 3, {0x10, 0, 0x9AFE, kUntouched}},
+      {"0xg", "%i%n", 1, {0, 2, kUntouched, kUntouched}},
+      // A decimal field has no prefix: the 'x' ends it.
+      {"0x12", "%d%n", 1, {0, 1, kUntouched, kUntouched}},
+      // Unbounded fields: the low 32 bits of the full value.
+      {"123456789", "%x", 1, {0x23456789u, kUntouched, kUntouched, kUntouched}},
+      {"10000000000", "%x", 1, {0, kUntouched, kUntouched, kUntouched}},
+      {"-123456789", "%x", 1, {0xDCBA9877u, kUntouched, kUntouched, kUntouched}},
+      {"FFFFFFFFFFFFFFFF1", "%x", 1, {0xFFFFFFFFu, kUntouched, kUntouched, kUntouched}},
+      {"-FFFFFFFFFFFFFFFF1", "%x", 1, {0xFFFFFFFFu, kUntouched, kUntouched, kUntouched}},
+      {"1000-123456789A", "%x-%x", 2, {0x1000, 0x3456789Au, kUntouched, kUntouched}},
+      {"SECTOR4294967297", "SECTOR%d", 1, {1, kUntouched, kUntouched, kUntouched}},
+      {"SECTOR-4294967297", "SECTOR%d", 1, {0xFFFFFFFFu, kUntouched, kUntouched, kUntouched}},
+      {"SECTOR99999999999999999999", "SECTOR%d", 1, {0xFFFFFFFFu, kUntouched, kUntouched, kUntouched}},
+      {"SECTOR-99999999999999999999", "SECTOR%d", 1, {0, kUntouched, kUntouched, kUntouched}},
+      {"SECTOR9223372036854775808", "SECTOR%d", 1, {0xFFFFFFFFu, kUntouched, kUntouched, kUntouched}},
+      {"SECTOR-9223372036854775808", "SECTOR%d", 1, {0, kUntouched, kUntouched, kUntouched}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << '"' << c.text << "\" with " << c.format);
+    uint32_t v[4] = {kUntouched, kUntouched, kUntouched, kUntouched};
+    EXPECT_EQ(ScanText(c.text, c.format, &v[0], &v[1], &v[2], &v[3]), c.result);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], c.values[i]) << "field " << i;
+  }
+}
+
 TEST(ScanText, IntegerBaseFromThePrefix) {
   int32_t v = 0;
   struct Case {

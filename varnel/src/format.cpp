@@ -399,25 +399,44 @@ int ScanText(const char* text, const char* format, ...) {
       ++t;
       ++used;
     }
-    // "%i" takes its base from the prefix: 0x hexadecimal, 0 octal.
-    bool hexPrefix = used + 2 < limit && t[0] == '0' && (t[1] == 'x' || t[1] == 'X') &&
-                     DigitValue(t[2], 16) >= 0;
-    if (base == 0) base = hexPrefix ? 16 : (t[0] == '0' ? 8 : 10);
-    if (base == 16 && hexPrefix) {
-      t += 2;
-      used += 2;
-    }
     uint64_t value = 0;
     int digits = 0;
+    // A leading 0 is a digit in every base.  The C library then takes an 'x'
+    // after it as the prefix of a hexadecimal field, digits or none ("0x"
+    // alone reads as 0); "%i" takes its base from that prefix.
+    if (used < limit && *t == '0') {
+      ++t;
+      ++used;
+      ++digits;
+      if (used < limit && (*t == 'x' || *t == 'X') && (base == 16 || base == 0)) {
+        base = 16;
+        ++t;
+        ++used;
+      } else if (base == 0) {
+        base = 8;
+      }
+    }
+    if (base == 0) base = 10;
+    bool overflow = false;
     while (used < limit && DigitValue(*t, base) >= 0) {
-      value = value * base + static_cast<unsigned>(DigitValue(*t, base));
-      if (value > 0xFFFFFFFFFFull) value = 0xFFFFFFFFFFull;  // keep it bounded
+      unsigned digit = static_cast<unsigned>(DigitValue(*t, base));
+      if (value > (UINT64_MAX - digit) / base) overflow = true;
+      value = value * base + digit;
       ++t;
       ++used;
       ++digits;
     }
     if (digits == 0) break;  // matching failure
-    uint64_t stored = negative ? 0 - value : value;
+    // The value of the C library's 64-bit conversion (strtol or strtoul,
+    // which saturate on overflow); the field keeps its low bits.
+    uint64_t stored;
+    if (isSigned) {
+      const uint64_t limitMagnitude = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+      if (overflow || value > limitMagnitude) value = limitMagnitude;
+      stored = negative ? 0 - value : value;
+    } else {
+      stored = overflow ? UINT64_MAX : negative ? 0 - value : value;
+    }
     converted = true;
     if (!suppress) {
       void* dst = va_arg(ap, void*);
@@ -428,7 +447,6 @@ int ScanText(const char* text, const char* format, ...) {
         uint32_t v = static_cast<uint32_t>(stored);
         std::memcpy(dst, &v, sizeof v);
       }
-      (void)isSigned;
       ++assigned;
     }
   }
