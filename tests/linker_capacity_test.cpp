@@ -94,8 +94,9 @@ TEST(LinkerCapacity, EveryTable) {
   }
 }
 
-// The submit line that fills its table is logged before it is refused.
-TEST(LinkerCapacity, FailingSubmitLineIsLogged) {
+// The submit line or record that fills its table is logged before it is
+// refused.
+TEST(LinkerCapacity, FailingEntryIsLogged) {
   struct Case {
     Builder build;
     int lines;
@@ -107,12 +108,15 @@ TEST(LinkerCapacity, FailingSubmitLineIsLogged) {
       {InputFiles, 140, "LIBRARY - " + empty + "\n[error 2004]"},
       {Sections, 16, "SECTION - AROM = 800F-BFFF\n[error 2006]"},
       {Defines, 2000, "DEFINE -  D1999    = 0001\n[error 2005]"},
+      // so are the module records that fill theirs, at the level of their lines
+      {ModuleGlobals, 2000, "S8 - Global - at 0000 in #01 \"G1\"\n[error 2005]"},
+      {Externs, 5200, "S7 - Extern - at 144F in region # 1 (944F) sub \"X5199\"\n[error 2005]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tail);
     h.Submit(c.build(h, c.lines));
     h.log.text.clear();
-    EXPECT_NE(h.Run(1), 0);
+    EXPECT_NE(h.Run(3), 0);
     EXPECT_NE(h.log.text.find(c.tail), std::string::npos);
   }
 }

@@ -234,6 +234,24 @@ TEST(LinkerImage, PokeLimits) {
             std::string::npos);
 }
 
+// The kilobyte figures round half away from zero: 2304 bytes are 2.25K and
+// 3328 bytes 3.25K.
+TEST(LinkerImage, SummaryRoundsHalfUp) {
+  LinkHarness h;
+  h.Submit(std::string(kSections) + "FILE     " +
+           h.Object("M.OBJ", S0("M") + S3(1, "AROM") + S4(1, 0, 0x8FF) + S3(2, "XRAM") +
+                                 S4(2, 0, 0xCFF) + S9()) +
+           "\n");
+  ASSERT_EQ(h.Run(0), 0) << h.log.text;
+  EXPECT_EQ(h.params.programUsed, 2304u);
+  EXPECT_EQ(h.params.dataUsed, 3328u);
+  EXPECT_NE(h.log.text.find("---------------------------------\n"
+                            "Total program size is 2.3K.   Total data size is 3.3K\n"
+                            "---------------------------------\n"),
+            std::string::npos)
+      << h.log.text;
+}
+
 TEST(LinkerImage, LimitsTakeTheHighestNonEmptyXram) {
   LinkHarness h;
   h.Submit(
