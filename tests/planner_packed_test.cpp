@@ -270,6 +270,33 @@ TEST_F(PlannerPackedTest, DescriptionWithoutNulPrintsAtMost33Bytes) {
       << log.text;
 }
 
+// The printed list stops at the first entry whose low byte is 0 and shows
+// low bytes; the check compares all eight entries as 16-bit values.
+TEST_F(PlannerPackedTest, AllowedTypesPrintedByLowByteAndCheckedWhole) {
+  Pack("DRV.MDV", DriverPack(4, MakeDriverInfo("Wide types", 1, {0x0105, 0x0100, 7})));
+  const std::string listed =
+      "Driver category: \"Exec 3.xx: EEPROM and LIB\"\n"
+      "Allowed module type: 5 = \"Analog output module, 4 channels\"\n"
+      "Validating driver type\n";
+  const struct {
+    const char* token;
+    int result;
+  } cases[] = {
+      {"32C000070000", 0},   // entry 3 still allows 7
+      {"32C000050000", 11},  // 0x0105 is not 5
+      {"32C000000000", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.token);
+    Arg({{15, "DRV"}}, c.token);
+    EXPECT_EQ(Run(1), c.result) << log.text;
+    EXPECT_TRUE(Logged(listed)) << log.text;
+    if (c.result == 11) {
+      EXPECT_EQ(LastError().substr(0, 51), "This driver cannot be used to control this module.\n");
+    }
+  }
+}
+
 TEST_F(PlannerPackedTest, UnpackingErrors) {
   const auto cantUnpack = [&](const std::string& what, const std::string& file) {
     return "Can't unpack \"" + what + ".OBJ\" from the packed file \"" + lib + file +

@@ -121,6 +121,37 @@ TEST_F(PlannerRunTest, FbListLayoutAndEnd) {
   EXPECT_TRUE(Logged("FB #1 is \"AAA\"\nExec 3.x module configuration provided by caller.\n"));
 }
 
+// Only a line (or a 254-character piece of a longer line) that begins with
+// "XXX" ends the skipped text; the token after it gives the configuration.
+TEST_F(PlannerRunTest, XxxLineIsFoundAtTheStartOfALineOrPiece) {
+  const struct {
+    const char* what;
+    std::string afterList;
+    bool found;
+  } cases[] = {
+      {"rest of the line ignored", "XXXjunk here\n40C000000000\n", true},
+      {"second piece of a long line", std::string(254, 'a') + "XXX\n40C000000000\n", true},
+      {"inside the first piece", std::string(253, 'a') + "XXX\n40C000000000\n", false},
+      {"not at the line start", "junk\n XXX\n40C000000000\n", false},
+      {"lower case", "xxx\n40C000000000\n", false},
+  };
+  Lib("AAA.OBJ");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ArgText(lib + "\n 1 AAA\n" + c.afterList);
+    int result = Run(0);
+    if (c.found) {
+      EXPECT_EQ(result, 8);
+      EXPECT_TRUE(Logged("Parsed args = 40C000000000\n")) << log.text;
+      EXPECT_TRUE(Logged("Module configuration is \"40C000000000\"\n"));
+    } else {
+      EXPECT_EQ(result, 3);
+      EXPECT_EQ(log.errorCodes, std::vector<int>{1003});
+      EXPECT_FALSE(Logged("Parsed args"));
+    }
+  }
+}
+
 TEST_F(PlannerRunTest, SixtyFbsAcceptedSixtyFirstRefused) {
   std::vector<std::pair<int, std::string>> fbs;
   for (int i = 0; i < 60; ++i) fbs.push_back({0, "F" + std::to_string(i)});
