@@ -58,11 +58,14 @@ size_t DecodeMessageText(const char (&buffer)[kMessageBufferLength], uint16_t* u
   // varnel's bounded copy leaves no NUL in the buffer when the text was
   // longer than it: only then was the text cut.
   const bool cut = nul == nullptr && bytes[kMessageTextLimit] != 0;
+  // The byte behind the cut is the text's own and still in the buffer: it
+  // tells a sequence the cut broke from a lead byte that starts none.
+  const size_t visible = cut ? kMessageBufferLength : length;
   size_t count = 0;
   for (size_t i = 0; i < length;) {
     uint16_t unit = 0;
-    int n = ReadSequence(bytes + i, length - i, &unit);
-    if (n == kIncomplete && cut) break;
+    int n = ReadSequence(bytes + i, visible - i, &unit);
+    if (cut && (n == kIncomplete || (n > 0 && i + static_cast<size_t>(n) > length))) break;
     if (n <= 0) {
       unit = bytes[i];
       n = 1;

@@ -269,6 +269,18 @@ TEST(DecodeMessageText, CutsAt549BytesAndDropsASequenceTheCutBroke) {
        Units(548, u'a') + u"\u00c1", true},
       {"overlong start at the cut", Filled(547, 'a') + "\xe0\x80\x80",
        Units(547, u'a') + u"\u00e0\u0080", true},
+      // Byte 549 lies beyond the cut but is still in the buffer: a lead whose
+      // next byte there is no continuation started no sequence at all.
+      {"Latin-1 lead before ASCII at the cut", Filled(548, 'a') + "\xe9" + "e",
+       Units(548, u'a') + u"\u00e9", true},
+      {"C0 before ASCII at the cut", Filled(548, 'a') + "\xc0" + "A",
+       Units(548, u'a') + u"\u00c0", true},
+      {"three-byte lead before ASCII at the cut", Filled(548, 'a') + "\xe2" + "b",
+       Units(548, u'a') + u"\u00e2", true},
+      {"overlong three-byte lead at the cut", Filled(548, 'a') + "\xe0\x9f",
+       Units(548, u'a') + u"\u00e0", true},
+      {"two of three before ASCII at the cut", Filled(547, 'a') + "\xe2\x82" + "b",
+       Units(547, u'a') + u"\u00e2\u0082", true},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(c.bytes.size() >= jvarnel::kMessageBufferLength, c.fillBuffer) << c.name;

@@ -211,6 +211,8 @@ public final class JvarnelTestHost {
                 repeatString('c', 548)},
             {"lone byte at the cut", concat(repeat('d', 548), bytes(0xFC), ascii("zz")),
                 repeatString('d', 548) + "\u00fc"},
+            {"Latin-1 lead byte at the cut", concat(repeat('e', 548), bytes(0xE9), ascii("zz")),
+                repeatString('e', 548) + "\u00e9"},
             {"NUL ends the text", concat(ascii("ab"), bytes(0), ascii("cd")), "ab"},
         };
         int n = 0;
