@@ -153,6 +153,23 @@ TEST(Win32Platform, WritersOfOtherProcessesAreDenied) {
   EXPECT_EQ(ReadFile(path), "child\r\n");
 }
 
+// The runtime drops what it could not write out when a seek flushes the
+// buffer; the stream must still count as failed, or Close would call an
+// incomplete file complete.  A pipe whose reader has gone refuses every write.
+TEST(Win32Platform, WriteErrorWhileSeekingShowsAtClose) {
+  const char* name = "\\\\.\\pipe\\varnel-seek-test";
+  HANDLE reader = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  platform::Stream* s = platform::Open(name, "wb");
+  ASSERT_NE(s, nullptr);
+  ConnectNamedPipe(reader, nullptr);
+  ASSERT_TRUE(platform::WriteText(s, "buffered"));
+  CloseHandle(reader);
+  EXPECT_FALSE(platform::Seek(s, 0));
+  EXPECT_TRUE(platform::Failed(s));
+  EXPECT_FALSE(platform::Close(s));
+}
+
 TEST(Win32Platform, DevicesAndDirectoriesAreNoFilesToRead) {
   TempDir dir;
   for (const std::string& path : {std::string("NUL"), std::string("CON"), dir.Path(),

@@ -195,6 +195,15 @@ bool Seek(Stream* s, int64_t offset) {
     errno = EINVAL;
     return false;
   }
+  // The runtime's seek writes out the buffer and drops it when that fails:
+  // the failure is the stream's, as with any other write.
+  if (!s->reading) {
+    errno = 0;
+    if (std::fflush(s->file) != 0) {
+      SetFailed(s, ErrnoOr(EIO));
+      return false;
+    }
+  }
   s->pushback = kEndOfFile;
   s->atEnd = false;
   return fseeko64(s->file, offset, SEEK_SET) == 0;
