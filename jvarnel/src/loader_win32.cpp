@@ -6,8 +6,6 @@
 #endif
 #include <windows.h>
 
-#include <string>
-
 #include "loader.h"
 #include "text.h"
 
@@ -30,7 +28,18 @@ void AppendReason(char* why, size_t whyLength) {
     AppendAscii(why, whyLength, text);
     AppendAscii(why, whyLength, " ");
   }
-  AppendAscii(why, whyLength, ("(error " + std::to_string(code) + ")").c_str());
+  // Formed in place: nothing on the way out of a native method may allocate
+  // and so throw.
+  char number[16];
+  char* p = number + sizeof number;
+  *--p = '\0';
+  do {
+    *--p = static_cast<char>('0' + code % 10);
+    code /= 10;
+  } while (code != 0);
+  AppendAscii(why, whyLength, "(error ");
+  AppendAscii(why, whyLength, p);
+  AppendAscii(why, whyLength, ")");
 }
 
 }  // namespace

@@ -70,9 +70,8 @@ int main() {
   FARPROC varnel = GetProcAddress(lib, "Varnel");
   Check(fbFit != nullptr && ByOrdinal(lib, 1) == fbFit, "ordinal 1 is FbFit");
   Check(varnel != nullptr && ByOrdinal(lib, 2) == varnel, "ordinal 2 is Varnel");
-  // Ordinal 3 belongs to the driver query alone: empty until it exists.
-  Check(ByOrdinal(lib, 3) == GetProcAddress(lib, "VarnelGetDriverData"),
-        "ordinal 3 is VarnelGetDriverData or empty");
+  FARPROC driverData = GetProcAddress(lib, "VarnelGetDriverData");
+  Check(driverData != nullptr && ByOrdinal(lib, 3) == driverData, "ordinal 3 is VarnelGetDriverData");
   Check(ByOrdinal(lib, 5) == nullptr, "no ordinal beyond 4");
 
   return host_checks::ExitStatus();

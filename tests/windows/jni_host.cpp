@@ -138,6 +138,10 @@ int main(int argc, char** argv) {
     auto* version = natives.version(&host.env, nullptr);
     Check(version == nullptr && host.pending == "java/lang/UnsatisfiedLinkError",
           "without varnel.dll VarnelGetVersion raises UnsatisfiedLinkError (" + host.pendingMessage + ")");
+    // The message names the library and the system's error number.
+    Check(host.pendingMessage.find("varnel.dll") != std::string::npos &&
+              host.pendingMessage.find("(error 126)") != std::string::npos,
+          "the UnsatisfiedLinkError names varnel.dll and error 126");
     host.pending.clear();
     jstring s = Argument("A");
     scripted_jni::Array message{1};
