@@ -29,10 +29,14 @@ struct FakeVarnel {
 };
 
 FakeVarnel* varnel = nullptr;
+// The JNI environment's call log: the loader and varnel note their calls in
+// it too, so one list shows the order of everything the bridge does.
+std::vector<std::string>* callLog = nullptr;
 
 int FakeVarnelEntry(const char* a1, const char* a2, const char* a3, const char* a4, const char* a5,
                     const char* a6, int logLevel, char* message, uint64_t length) {
   ++varnel->calls;
+  callLog->push_back("Varnel");
   varnel->texts = {a1, a2, a3, a4, a5, a6};
   varnel->logLevel = logLevel;
   varnel->length = length;
@@ -41,6 +45,7 @@ int FakeVarnelEntry(const char* a1, const char* a2, const char* a3, const char* 
 }
 
 void FakeVersionEntry(char* buffer, uint64_t length) {
+  callLog->push_back("VarnelGetVersion");
   varnel->versionLength = length;
   std::memset(buffer, 'v', length);  // no NUL at all
 }
@@ -51,7 +56,7 @@ int libraryToken;
 
 namespace jvarnel::loader {
 
-void PrepareSearch() {}
+void PrepareSearch() { callLog->push_back("PrepareSearch"); }
 
 void* OpenLibrary(char*, size_t) { return &libraryToken; }
 
@@ -71,11 +76,15 @@ namespace {
 
 class BridgeTest : public ::testing::Test {
  protected:
-  void SetUp() override { varnel = &fakeVarnel; }
+  void SetUp() override {
+    varnel = &fakeVarnel;
+    callLog = &fake.calls;
+  }
   void TearDown() override {
     EXPECT_TRUE(fake.violations.empty()) << ::testing::PrintToString(fake.violations);
     EXPECT_TRUE(fake.outstanding.empty()) << "byte strings not released";
     varnel = nullptr;
+    callLog = nullptr;
   }
 
   jstring S(int i) { return reinterpret_cast<jstring>(&strings[i]); }
@@ -122,8 +131,8 @@ TEST_F(BridgeTest, LinkHandsTheBytesToVarnelAndTheMessageBack) {
   EXPECT_EQ(fakeVarnel.texts, expected);
   EXPECT_EQ(fakeVarnel.logLevel, 3);
   EXPECT_EQ(fakeVarnel.length, 550u);
-  EXPECT_EQ(fake.calls,
-            Joined({kGets, kReleases, {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
+  EXPECT_EQ(fake.calls, Joined({{"PrepareSearch"}, kGets, {"Varnel"}, kReleases,
+                                {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
   EXPECT_TRUE(array.stored);
   EXPECT_EQ(array.element0, u"VARNEL.DLL  v3.03.002, Error 2005:\nM\u00fcnchen");
 }
@@ -146,7 +155,8 @@ TEST_F(BridgeTest, FailedGetStringUTFCharsReleasesWhatItHasAndSkipsVarnel) {
     EXPECT_EQ(Link(&array), 0);
     EXPECT_EQ(fakeVarnel.calls, 0);
     EXPECT_EQ(fake.pending, "java/lang/OutOfMemoryError");
-    std::vector<std::string> expected(kGets.begin(), kGets.begin() + failing + 1);
+    std::vector<std::string> expected{"PrepareSearch"};
+    expected.insert(expected.end(), kGets.begin(), kGets.begin() + failing + 1);
     expected.insert(expected.end(), kReleases.begin(), kReleases.begin() + failing);
     EXPECT_EQ(fake.calls, expected);
     EXPECT_FALSE(array.stored);
@@ -178,15 +188,16 @@ TEST_F(BridgeTest, EmptyArrayRaisesAfterVarnelRan) {
   Link(&array);
   EXPECT_EQ(fakeVarnel.calls, 1);
   EXPECT_EQ(fake.pending, "java/lang/ArrayIndexOutOfBoundsException");
-  EXPECT_EQ(fake.calls,
-            Joined({kGets, kReleases, {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
+  EXPECT_EQ(fake.calls, Joined({{"PrepareSearch"}, kGets, {"Varnel"}, kReleases,
+                                {"NewString", "SetObjectArrayElement 0", "ExceptionCheck"}}));
 }
 
 TEST_F(BridgeTest, VersionTextEndsInsideTheBuffer) {
   jstring text =
       Java_com_ostrial_quessa_core_gcp_InteropMemDownload_VarnelGetVersion(&fake.env, nullptr);
   EXPECT_EQ(fakeVarnel.versionLength, 100u);
-  EXPECT_EQ(fake.calls, std::vector<std::string>{"NewStringUTF"});
+  EXPECT_EQ(fake.calls,
+            (std::vector<std::string>{"PrepareSearch", "VarnelGetVersion", "NewStringUTF"}));
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(*reinterpret_cast<std::string*>(text), std::string(99, 'v'));
 }
