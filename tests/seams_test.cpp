@@ -153,6 +153,27 @@ TEST_F(SeamsTest, CallersLibraryDirectoryReachesStageThree) {
   EXPECT_EQ(ReadFile(work + "MODULE.DL"), expected);
 }
 
+// An FB named twice in the list: its RP is submitted and found once, each
+// row gets its FB entry and its own GFB figure from that one RP.
+TEST_F(SeamsTest, FbNamedTwiceSharesItsRp) {
+  PackDriver(DriverFirmware());
+  Arg(StatusToken(8, 4, {Boot(), Exec(), Core(), Main()}), " 15 DRV\n 3 PID\n 7 PID\n");
+  ASSERT_EQ(Link(), 0) << Message() << Log();
+  const std::string download = ReadFile(work + "MODULE.DL");
+  EXPECT_TRUE(download.ends_with(Crlf(Ff07(15, "DRV") + Ff07(3, "PID") + Ff07(7, "PID") + kScreen + "S9030000FC\n")))
+      << download;
+  size_t rps = 0;
+  for (size_t at = download.find("FF0352500000"); at != std::string::npos; at = download.find("FF0352500000", at + 1))
+    ++rps;
+  EXPECT_EQ(rps, 1u);
+  EXPECT_NE(Log().find(Crlf("   RP PID uses   148 bytes.\n"
+                            "   GFB 15 uses   648 bytes.\n"
+                            "   GFB  3 uses   462 bytes.\n"
+                            "   GFB  7 uses   462 bytes.\n")),
+            std::string::npos)
+      << Log();
+}
+
 // A call leaves nothing for the next: a smaller Exec 5 link after a bigger
 // one (other FBs, other RAM, other loaded sections, other driver figures)
 // gives what it gives on its own.
