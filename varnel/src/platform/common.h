@@ -1,11 +1,13 @@
-// Rules of the platform layer that need no operating system: the wildcard
-// match and the order of a directory search, DOS dates and times against
-// seconds since 1970 (UTC, no time zone anywhere), the tidying of the C
-// library's error texts, and the test hook's list of armed faults.  Both implementations use these, so both builds
-// give the same results.
+// Rules of the platform layer that need no operating system: the error
+// indicator of a stream, the wildcard match and the order of a directory
+// search, DOS dates and times against seconds since 1970 (UTC, no time zone
+// anywhere), the tidying of the C library's error texts, and the test hook's
+// list of armed faults.  Both implementations use these, so both builds give
+// the same results.
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -14,6 +16,23 @@
 #include "platform/platform.h"
 
 namespace varnel::platform::common {
+
+// The error indicator of a stream of either implementation: the first error
+// number is kept for Close, errno tells the caller at once.
+template <typename S>
+void SetFailed(S* s, int error) {
+  if (!s->failed) s->error = error;
+  s->failed = true;
+  errno = error;
+}
+
+// A read error is no end of the file: reading may go on after it.
+template <typename S>
+void SetReadFailed(S* s, int error) {
+  s->readFailed = true;
+  s->atEnd = false;
+  SetFailed(s, error);
+}
 
 inline unsigned char AsciiUpper(unsigned char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;

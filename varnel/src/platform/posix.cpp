@@ -218,17 +218,8 @@ bool Fires(Stream* s, FaultOp op) {
 #endif
 }
 
-void SetFailed(Stream* s, int error) {
-  if (!s->failed) s->error = error;
-  s->failed = true;
-  errno = error;
-}
-
-void SetReadFailed(Stream* s, int error) {
-  s->readFailed = true;
-  s->atEnd = false;
-  SetFailed(s, error);
-}
+using common::SetFailed;
+using common::SetReadFailed;
 
 // Refills the empty read buffer; false at the end of the file (drained) or
 // on a read error.

@@ -67,18 +67,8 @@ bool IsDiskFile(FILE* f) {
   return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
 }
 
-void SetFailed(Stream* s, int error) {
-  if (!s->failed) s->error = error;
-  s->failed = true;
-  errno = error;
-}
-
-// A read error is no end of the file: reading may go on after it.
-void SetReadFailed(Stream* s, int error) {
-  s->readFailed = true;
-  s->atEnd = false;
-  SetFailed(s, error);
-}
+using common::SetFailed;
+using common::SetReadFailed;
 
 int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
 
