@@ -144,5 +144,27 @@ TEST_F(ImageVarnelTest, NextSectorAfterDataEndingAt4GiB) {
             "firmware space of this module.\n");
 }
 
+// Beyond 4 GiB both GFB figures print clipped to 32 bits, but whether the
+// use exceeds the total is judged on the figures themselves, as stage 3
+// judges them.
+TEST_F(ImageVarnelTest, FitOfGfbFiguresBeyond4GiB) {
+  DriverSpec d;
+  d.main.fbrunSize = 0xFFFFFF00;
+  d.pars = 0xFFFFFF00;  // the driver and each FB use some 8 GiB
+  PackDriver(DriverFirmware(d));
+  Arg(StatusToken(0, 4, {}));
+  const std::string clipped =
+      "Module's total GFB memory\t= 4194304.0 Kbytes.\n"
+      "GFB memory used\t\t= 4194304.0 Kbytes (100.0%).\n";
+  // 40,000 RAM units: 5,242,880,000 bytes.
+  EXPECT_EQ(Fit(40000 * 128), 1) << Log();
+  EXPECT_EQ(Message(), clipped + "*** This GFB configuration exceeds the module's available memory. ***\n\n");
+  // 160,000 units hold it.
+  EXPECT_EQ(Fit(160000 * 128), 0) << Log();
+  EXPECT_EQ(Message(), clipped +
+                           "Trend memory available\t=    0.0 Kbytes ( 0.0%).\n\n"
+                           "Exec & Mod. Driver code\t=   13.0 Kbytes.\n");
+}
+
 }  // namespace
 }  // namespace varnel::testing

@@ -1101,6 +1101,8 @@ void PrintMemorySummary() {
   used += st.screenGfb;
   st.gfbUsed = used;
   p->gfbUsed = Saturate32(used);
+  p->gfbUsedWide = used;
+  p->gfbTotalWide = st.gfbTotal;
 
   ImageProgress("GFB memory used........... = %6.1f Kbytes (%4.1f%%).\n", Kbytes(used), Percent(used, st.gfbTotal));
   if (used <= st.gfbTotal) {
