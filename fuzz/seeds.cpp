@@ -50,6 +50,11 @@ void Records() {
        Joined({Crlf(fuzz::Module("MAIN", "CALLS") + S0("X") + S7(5, 0, false, "LIBFN") + S9()),
                Crlf(fuzz::Module("LIBFN", "LIB-CODE", "LIBFN") + fuzz::Module("OTHER", "UNUSED", "OTHER"))}));
   Seed("records", "bad-checksum", Crlf(S0("BAD") + M68BadChecksum(3, {0x85, 'A', 'R', 'O', 'M'}) + S9()));
+  // Digits that are none: a count of one digit after the object's last
+  // record, and a byte "0G" in a library module.
+  Seed("records", "not-hex",
+       Joined({Crlf(fuzz::Module("MAIN", "MAIN-CODE", "MAIN") + "S2 6 0 0 1 0 F8 0\n"),
+               Crlf(S0("LIBFN") + S3(0x85, "AROM") + "S2060000050G41B3\n" + S9())}));
 }
 
 void Submit() {
@@ -106,6 +111,10 @@ void Firmware() {
   Seed("firmware", "no-trailer", DriverFirmware(spec));
   Seed("firmware", "end-only", EndRecord());
   Seed("firmware", "bad-checksum", SRecord('0', 0, Text("H")) + "S1050400FFFF00\n" + EndRecord());
+  // Address digits beyond F: "03G0" is the chunk at 0x400.
+  std::string odd = SRecord('1', 0x300, Chunk(Boot()));
+  odd.replace(4, 4, "03G0");
+  Seed("firmware", "digits-beyond-f", SRecord('1', 0, Data(16, 0xA5)) + odd + EndRecord());
 }
 
 void Rp() {

@@ -113,6 +113,9 @@ TEST_F(ImageFirmwareTest, RecordErrors) {
        "S-record format error on line 2 - file probably not S-records\n"},
       {"count below address and checksum", s0 + "S1020000FD\n" + EndRecord(), 10,
        "S-record format error on line 2 - file probably not S-records\n"},
+      // "G5" is 261, whose low 8 bits would make a fine count of 5.
+      {"count above 255", s0 + "S1G50000AABB95\n" + EndRecord(), 10,
+       "S-record format error on line 2 - file probably not S-records\n"},
       {"chunk header of 19 bytes", s0 + SRecord('1', 0x400, Data(19, 0)) + EndRecord(), 11,
        "S-record containing chunk header is too short on line 2\n"},
       {"64 data bytes are fine", s0 + longest + EndRecord(), 0, ""},

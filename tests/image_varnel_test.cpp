@@ -93,5 +93,78 @@ TEST_F(ImageVarnelTest, FbFitExaminesAndSummarises) {
   EXPECT_TRUE(Message().ends_with("*** This GFB configuration exceeds the module's available memory. ***\n\n"));
 }
 
+// A character that is no hexadecimal digit reads by its code in an address
+// as anywhere else, and the byte it gives counts whole: "03G0" is
+// 3 x 256 + 0x100, the chunk at 0x400, and not 0x300.
+TEST_F(ImageVarnelTest, AddressDigitsCountWhole) {
+  Arg(StatusToken(8, 4, {Exec(), Core(), Main()}));  // BOOT missing: the chunk at 0x400 is replayed
+  PackDriver(DriverFirmware());
+  ASSERT_EQ(Link(), 0) << Message() << Log();
+  const std::string standard = ReadFile(work + "MODULE.DL");
+  ASSERT_NE(standard.find(Crlf("S103FF05xx\n" + Ff01(0, 0, Data(16, 0xA5)) + Ff01(1, 0x400, Chunk(Boot())))),
+            std::string::npos);
+
+  std::string firmware = DriverFirmware();
+  const std::string chunk = SRecord('1', 0x400, Chunk(Boot()));
+  // The checksum takes the low 8 bits of each byte: those of 03 and G0 are
+  // those of 03 00.
+  std::string odd = SRecord('1', 0x300, Chunk(Boot()));
+  odd.replace(4, 4, "03G0");
+  firmware.replace(firmware.find(chunk), chunk.size(), odd);
+  PackDriver(firmware);
+  ASSERT_EQ(Link(), 0) << Message() << Log();
+  EXPECT_EQ(Message(), "");
+  EXPECT_EQ(ReadFile(work + "MODULE.DL"), standard);
+}
+
+// Data that ends at 2^32 ends at 0 in 32 bits, so with sectors of 48 KiB the
+// next sector is 0xC000 (in 64 bits it would be 0x100008000, or 0x8000 once
+// cut, which is no sector boundary).  The driver's code size does not wrap:
+// the same data as the driver's last reaches beyond any firmware space.
+TEST_F(ImageVarnelTest, NextSectorAfterDataEndingAt4GiB) {
+  const FirmwareSection boot = WithBlockSize(Boot(), 0xFFFFFFFF);
+  const std::string top = SRecord('1', 0x400, Chunk(boot)) + SRecord('3', 0xFFFFFFF0, Data(16, 0x77));
+  PackDriver(top + SRecord('0', 0, Text("SECTOR0")) + SRecord('1', 0x1000, Chunk(Exec())) + EndRecord());
+  Arg(StatusToken(8, 3, {boot}));  // flash size 3: sectors of 0xC000 bytes
+  ASSERT_EQ(Link(), 0) << Message() << Log();
+  EXPECT_EQ(Message(), "");
+  const std::string log = Log();
+  EXPECT_NE(log.find(Crlf("\nModule driver designed to load at next sector, which is 0xC000.\n")), std::string::npos)
+      << log;
+  EXPECT_NE(log.find(Crlf("\nApplying a load offset of 0xB000 bytes.\n")), std::string::npos);
+  EXPECT_TRUE(ReadFile(work + "MODULE.DL")
+                  .starts_with(Crlf("S103FF05xx\n" + Ff01(0, 0xC000, Chunk(Exec())) + "S103FF06xx\nS103FF00xx\n")))
+      << ReadFile(work + "MODULE.DL");
+  EXPECT_NE(log.find(Crlf("Exec & Module Driver code  =   48.0 Kbytes (12.5%).\n")), std::string::npos) << log;
+
+  PackDriver(top + EndRecord());
+  EXPECT_EQ(Link(), 3007) << Log();
+  EXPECT_EQ(Message(),
+            "VARNEL.DLL  v3.03.002, Error 3007:\nThe module driver is too big to fit in the available\n"
+            "firmware space of this module.\n");
+}
+
+// Beyond 4 GiB both GFB figures print clipped to 32 bits, but whether the
+// use exceeds the total is judged on the figures themselves, as stage 3
+// judges them.
+TEST_F(ImageVarnelTest, FitOfGfbFiguresBeyond4GiB) {
+  DriverSpec d;
+  d.main.fbrunSize = 0xFFFFFF00;
+  d.pars = 0xFFFFFF00;  // the driver and each FB use some 8 GiB
+  PackDriver(DriverFirmware(d));
+  Arg(StatusToken(0, 4, {}));
+  const std::string clipped =
+      "Module's total GFB memory\t= 4194304.0 Kbytes.\n"
+      "GFB memory used\t\t= 4194304.0 Kbytes (100.0%).\n";
+  // 40,000 RAM units: 5,242,880,000 bytes.
+  EXPECT_EQ(Fit(40000 * 128), 1) << Log();
+  EXPECT_EQ(Message(), clipped + "*** This GFB configuration exceeds the module's available memory. ***\n\n");
+  // 160,000 units hold it.
+  EXPECT_EQ(Fit(160000 * 128), 0) << Log();
+  EXPECT_EQ(Message(), clipped +
+                           "Trend memory available\t=    0.0 Kbytes ( 0.0%).\n\n"
+                           "Exec & Mod. Driver code\t=   13.0 Kbytes.\n");
+}
+
 }  // namespace
 }  // namespace varnel::testing

@@ -1,11 +1,14 @@
 // Reading M68 object records: their syntax, short records, damaged records
-// and malformed relocatable data.
+// and malformed relocatable data; and, through Varnel, what a damaged record
+// in an FB object or a library does to the whole call.
 #include <gtest/gtest.h>
 
 #include <cctype>
 
 #include "linker.h"
 #include "support/m68objects.h"
+#include "support/plan_fixture.h"
+#include "varnel.h"
 
 namespace varnel::testing {
 namespace {
@@ -56,17 +59,41 @@ TEST(LinkerRecords, LargestRecord) {
                             LimitsLine(0xFFFF, 0x8048) + "S9030000FC\r\n");
 }
 
-// Text after an "S" that does not read as a record ends the file's records
-// without a word, as stored files with notes after their last record rely on.
-TEST(LinkerRecords, TextThatIsNoRecordEndsTheFile) {
-  for (const char* stop : {"See the notes below.\n", "S", "S1", "S1\n04", "S205000001G2\n"}) {
-    SCOPED_TRACE(stop);
+// Text after an "S" that gives no type and two-digit count ends the file's
+// records without a word, as stored files with notes after their last record
+// rely on.  Once type and count stand, the text is a record, and one whose
+// bytes or checksum are not two hexadecimal digits each is damaged.
+TEST(LinkerRecords, TextAfterAnS) {
+  const struct {
+    const char* stop;
+    bool damaged;
+  } cases[] = {
+      {"See the notes below.\n", false},
+      {"S", false},
+      {"S1", false},
+      {"S2 6 0 0 1 0 F8 0\n", false},  // a count of one digit
+      {"S1\n04", true},                // the next record's "S" where a byte belongs
+      {"S205000001G2\n", true},        // a data digit that is none
+      {"S204000001G0\n", true},        // a checksum digit that is none
+      {"S2 06 0 0 1 0 F8 0\n", true},  // bytes of one digit
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stop);
     LinkHarness h;
-    std::string text = S0("END") + S3(1, "AROM") + S4(1, 0, 1) + S2(1, 0, Lit({0x01})) + stop +
+    std::string text = S0("END") + S3(1, "AROM") + S4(1, 0, 1) + S2(1, 0, Lit({0x01})) + c.stop +
                        S2(1, 1, Lit({0x02})) + S9();
-    h.Submit(std::string(kSections) + "FILE     " + h.Object("END.OBJ", text) + "\n");
-    ASSERT_EQ(h.Run(-1), 0) << h.log.text;
-    EXPECT_EQ(h.Output(), S1Line(0x8000, {0x01}) + LimitsLine(0xFFFF, 0x8001) + "S9030000FC\r\n");
+    std::string path = h.Object("END.OBJ", text);
+    h.Submit(std::string(kSections) + "FILE     " + path + "\n");
+    if (!c.damaged) {
+      ASSERT_EQ(h.Run(-1), 0) << h.log.text;
+      EXPECT_EQ(h.Output(), S1Line(0x8000, {0x01}) + LimitsLine(0xFFFF, 0x8001) + "S9030000FC\r\n");
+      continue;
+    }
+    EXPECT_EQ(h.Run(0), 8);
+    EXPECT_EQ(h.log.errorCodes, std::vector<int>{2008});
+    EXPECT_NE(h.log.text.find("ERROR - Damaged record 5 in file \"" + path + "\"\n[error 2008]"),
+              std::string::npos)
+        << h.log.text;
   }
 }
 
@@ -87,13 +114,15 @@ TEST(LinkerRecords, ShortRecordsReadZeros) {
 }
 
 // The ways a record can be damaged, each applied to one record of a fixture.
-enum class Damage { kChecksum, kCutByEnd, kCountAbove80 };
+enum class Damage { kChecksum, kCutByEnd, kCountAbove80, kNonHexData, kNonHexChecksum };
 
 std::string Damaged(Damage d, int type, const Bytes& data) {
   std::string good = M68Record(type, data);
   switch (d) {
     case Damage::kChecksum: return M68BadChecksum(type, data);
     case Damage::kCutByEnd: return good.substr(0, 6);  // the file ends here
+    case Damage::kNonHexData: return good.replace(good.size() - 5, 1, "G");
+    case Damage::kNonHexChecksum: return good.replace(good.size() - 3, 1, "G");
     case Damage::kCountAbove80: {
       Bytes wide = data;
       wide.resize(80, 0);
@@ -151,7 +180,8 @@ TEST(LinkerRecords, DamagedRecords) {
       {Where::kSkippedHeader, false, 4, 9}, {Where::kSkippedBody, false, 5, 9},
   };
   for (const Case& c : cases) {
-    for (Damage d : {Damage::kChecksum, Damage::kCutByEnd, Damage::kCountAbove80}) {
+    for (Damage d : {Damage::kChecksum, Damage::kCutByEnd, Damage::kCountAbove80, Damage::kNonHexData,
+                     Damage::kNonHexChecksum}) {
       SCOPED_TRACE(::testing::Message() << "record " << c.record << " of "
                                         << (c.inMain ? "MAIN" : "LIB") << ", damage "
                                         << static_cast<int>(d));
@@ -246,6 +276,120 @@ TEST(LinkerRecords, ModuleNames) {
                            "Reading NINECHAR\n", "Locating Module \"NINECHAR\"\n"}) {
     EXPECT_NE(h.log.text.find(line), std::string::npos) << line;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Whole calls: the FB object FBA.OBJ (a FILE of the submit file), and LIB.OBJ
+// with the needed module MODEND and then the module UNUSED that nothing
+// needs.  Every S2 record has the checksum 00.
+
+// The S2 line of a module's text.
+size_t S2LineAt(const std::string& module) { return module.find("\nS2") + 1; }
+
+// A module of one AROM region holding `text` and one byte more, chosen so
+// that the checksum of its S2 record is 00.
+std::string ModuleWithChecksum00(const std::string& name, const std::string& text,
+                                 const std::vector<std::string>& globals = {}) {
+  for (int pad = 0; pad < 256; ++pad) {
+    Bytes code = TextBytes(text);
+    code.push_back(static_cast<uint8_t>(pad));
+    std::string module = CodeModule(name, code, globals);
+    if (module.compare(module.find('\n', S2LineAt(module)) - 2, 3, "00\n") == 0) return module;
+  }
+  ADD_FAILURE() << "no pad byte gives the checksum 00";
+  return "";
+}
+
+enum class Part { kFile, kNeeded, kUnneeded };
+enum class Harm { kNonHexDigit, kCutAfterOneChecksumDigit };
+
+class DamagedObjectsThroughVarnel : public PlanFixture {
+ protected:
+  void SetUp() override {
+    PlanFixture::SetUp();
+    Arg({{1, "FBA"}}, "32C000000000");
+  }
+
+  // The objects, with one S2 record harmed (none for nullptr).
+  void Objects(const Part* part = nullptr, Harm harm = Harm::kNonHexDigit) {
+    std::string modules[] = {ModuleWithChecksum00("FBA", "FBA-CODE"),
+                             ModuleWithChecksum00("MODEND", "END", {"MODEND"}),
+                             ModuleWithChecksum00("UNUSED", "never linked", {"NOBODY"})};
+    if (part != nullptr) {
+      std::string& m = modules[static_cast<int>(*part)];
+      const size_t line = S2LineAt(m);
+      if (harm == Harm::kNonHexDigit) {
+        m[line + 14] = 'G';  // the first digit of the second byte of code
+      } else {
+        m.resize(m.find('\n', line) - 1);  // the file ends in the checksum
+      }
+    }
+    Lib("FBA.OBJ", modules[0]);
+    Lib("LIB.OBJ", modules[1] + modules[2]);
+  }
+
+  int Link() {
+    message.assign(550, 'x');
+    return Varnel("JOB.ARG", nullptr, work.c_str(), "JOB.LOG", "JOB.SUB", "MODULE.S1", 0, message.data(), 550);
+  }
+  std::string Message() const { return std::string(message.c_str()); }
+  std::string Download() const { return ReadFile(work + "MODULE.S1"); }
+  std::string Log() const { return ReadFile(work + "JOB.LOG"); }
+
+  std::string message;
+};
+
+// A byte that is not two hexadecimal digits, or a checksum of one digit at
+// the end of the file, is a damaged record wherever a module is linked from
+// it; while an unneeded library module is skipped it ends the library as
+// quietly as a wrong checksum does.
+TEST_F(DamagedObjectsThroughVarnel, RecordsWhoseFieldsAreNotTwoHexDigits) {
+  Objects();
+  ASSERT_EQ(Link(), 0) << Message() << Log();
+  const std::string clean = Download();
+  const std::string corrupt =
+      "VARNEL.DLL  v3.03.002, Error 2008:\nCorrupt FB file.\nWhat to check - Try rebuilding the FB's in "
+      "Tessaly.\n";
+  const struct {
+    Part part;
+    const char* file;
+    int record;  // 0: skipped quietly
+  } parts[] = {{Part::kFile, "FBA.OBJ", 4}, {Part::kNeeded, "LIB.OBJ", 5}, {Part::kUnneeded, "LIB.OBJ", 0}};
+  for (const auto& p : parts) {
+    for (Harm harm : {Harm::kNonHexDigit, Harm::kCutAfterOneChecksumDigit}) {
+      SCOPED_TRACE(::testing::Message() << p.file << " record " << p.record << " harm " << static_cast<int>(harm));
+      Objects(&p.part, harm);
+      const int result = Link();
+      const std::string log = Log();
+      if (p.record == 0) {
+        EXPECT_EQ(result, 0) << log;
+        EXPECT_EQ(Message(), "");
+        EXPECT_EQ(Download(), clean);
+        EXPECT_EQ(log.find("Damaged record"), std::string::npos);
+        continue;
+      }
+      EXPECT_EQ(result, 2008) << log;
+      EXPECT_EQ(Message(), corrupt);
+      EXPECT_NE(log.find(Crlf("ERROR - Damaged record " + std::to_string(p.record) + " in file \"" + lib +
+                              p.file + "\"\n")),
+                std::string::npos)
+          << log;
+      EXPECT_EQ(Download(), "");  // created before the objects are read, and nothing written
+    }
+  }
+}
+
+// A count of one digit gives no record: the FB's records end there, as with
+// any other text after an "S", and the record's byte is not linked.
+TEST_F(DamagedObjectsThroughVarnel, RecordWithOneDigitFieldsIsNone) {
+  Objects();
+  Lib("FBA.OBJ", S0("FBA") + S3(1, "AROM") + S4(1, 0, 1) + S9());
+  ASSERT_EQ(Link(), 0) << Message() << Log();
+  const std::string withoutData = Download();
+  Lib("FBA.OBJ", S0("FBA") + S3(1, "AROM") + S4(1, 0, 1) + "S2 6 0 0 1 0 F8 0\n" + S2(1, 1, Lit({0x02})) + S9());
+  ASSERT_EQ(Link(), 0) << Message() << Log();
+  EXPECT_EQ(Message(), "");
+  EXPECT_EQ(Download(), withoutData);
 }
 
 }  // namespace

@@ -125,6 +125,8 @@ int FakeImageBuilder(ImageParams* p) {
   p->firmwareSpace = 0;
   p->gfbUsed = g.gfbUsed;
   p->gfbTotal = g.gfbTotal;
+  p->gfbUsedWide = g.gfbUsed;
+  p->gfbTotalWide = g.gfbTotal;
   return Finish(3, p);
 }
 

@@ -106,7 +106,12 @@ struct DriverFigures {
   uint32_t pars, stat, vars, hist;
   uint16_t microblockSizes[kMicroblockEntries];
   uint32_t microblocksRecognized;
-  uint64_t lastDataEnd;  // wide, so that a record at the top of the space cannot wrap it
+  // The end of the last data record, load offset included, in 32 bits as
+  // the next-sector rule takes it; and the same end unwrapped for the
+  // memory figures, so that a record at the top of the space cannot make the
+  // driver's code look small.
+  uint32_t lastDataEnd;
+  uint64_t codeEnd;
 };
 
 enum class MainHeaderState { NotSeen, Collecting, Taken };
@@ -363,7 +368,11 @@ int ParseHexDigit(int c) {
 }
 
 // Reads n bytes of two characters each into a big-endian value (and, with
-// store, into it byte by byte); false when the file ends first.
+// store, into it byte by byte); false when the file ends first.  A byte of
+// characters other than hexadecimal digits can lie outside 0 to 255: the
+// value takes it whole, so that such digits never pass for a plausible
+// address or count, while the stored bytes and the checksum take its low
+// 8 bits.
 bool ReadHexBytes(int n, int& remaining, platform::Stream* s, uint8_t& sum, uint32_t& value,
                   uint8_t* store = nullptr) {
   value = 0;
@@ -372,10 +381,11 @@ bool ReadHexBytes(int n, int& remaining, platform::Stream* s, uint8_t& sum, uint
     if (hi == platform::kEndOfFile) return false;
     int lo = platform::Getc(s);
     if (lo == platform::kEndOfFile) return false;
-    uint8_t byte = static_cast<uint8_t>(16 * ParseHexDigit(hi) + ParseHexDigit(lo));
-    sum = static_cast<uint8_t>(sum + byte);
-    value = (value << 8) | byte;
-    if (store != nullptr) store[i] = byte;
+    const int byte = 16 * ParseHexDigit(hi) + ParseHexDigit(lo);
+    const uint8_t low = static_cast<uint8_t>(byte & 0xFF);
+    sum = static_cast<uint8_t>(sum + low);
+    value = value * 256 + static_cast<uint32_t>(byte);
+    if (store != nullptr) store[i] = low;
     --remaining;
   }
   return true;
@@ -660,8 +670,7 @@ void HandleHeaderRecord(FirmwarePass& pass, const FirmwareRecord& rec) {
     pass.loadAddress = static_cast<uint32_t>(n) * pass.sectorSize;
     ImagePrint(0, "\nModule driver designed to load at sector %d, which is 0x%lX.\n", n, pass.loadAddress);
   } else {
-    uint64_t end = State().figures.lastDataEnd;
-    pass.loadAddress = static_cast<uint32_t>((end / pass.sectorSize + 1) * pass.sectorSize);
+    pass.loadAddress = (State().figures.lastDataEnd / pass.sectorSize + 1) * pass.sectorSize;
     ImagePrint(0, "\nModule driver designed to load at next sector, which is 0x%lX.\n", pass.loadAddress);
   }
 }
@@ -729,8 +738,9 @@ void ProcessFirmwareFile() {
         if (!pass.groupOpen) OpenFirmwareGroup(pass, rec.address);
         WriteFirmwareData(pass, rec);
       }
-      st.figures.lastDataEnd =
-          static_cast<uint64_t>(rec.address + pass.loadOffset) + static_cast<uint64_t>(rec.length);
+      const uint32_t start = rec.address + pass.loadOffset;
+      st.figures.lastDataEnd = start + static_cast<uint32_t>(rec.length);
+      st.figures.codeEnd = static_cast<uint64_t>(start) + static_cast<uint64_t>(rec.length);
       CaptureDriverTables(rec);
       pass.sectorFlag = false;
     }
@@ -1070,7 +1080,7 @@ void PrintMemorySummary() {
   p->firmwareSpace = st.examine ? 0 : Saturate32(st.status.flashSize * kRamUnitBytes);
   ImageProgress("\n-------------------- Memory Summary --------------------------\n");
   ImageProgress("Module's total GFB memory  = %6.1f Kbytes.\n", Kbytes(st.gfbTotal));
-  st.driverCode = st.figures.lastDataEnd;
+  st.driverCode = st.figures.codeEnd;
   p->driverCodeBytes = Saturate32(st.driverCode);
 
   uint64_t used = 0;
@@ -1091,6 +1101,8 @@ void PrintMemorySummary() {
   used += st.screenGfb;
   st.gfbUsed = used;
   p->gfbUsed = Saturate32(used);
+  p->gfbUsedWide = used;
+  p->gfbTotalWide = st.gfbTotal;
 
   ImageProgress("GFB memory used........... = %6.1f Kbytes (%4.1f%%).\n", Kbytes(used), Percent(used, st.gfbTotal));
   if (used <= st.gfbTotal) {

@@ -391,23 +391,21 @@ int HexDigit(int c) {
   return -1;
 }
 
-// Reads a hexadecimal field of up to `digits` digits after optional white
-// space; false when no digit stands there, with *atEnd true when that is
-// because the file ended.
-bool ReadHexField(platform::Stream* in, int digits, int* value, bool* atEnd) {
+// Reads a field of exactly `digits` hexadecimal digits after optional white
+// space; false when the field is not that many digits, whatever follows the
+// ones there are.
+bool ReadHexField(platform::Stream* in, int digits, int* value) {
   int c = platform::Getc(in);
   while (c != platform::kEndOfFile && IsBlank(c)) c = platform::Getc(in);
-  *atEnd = (c == platform::kEndOfFile);
   int v = 0;
-  int n = 0;
-  while (n < digits && c != platform::kEndOfFile && HexDigit(c) >= 0) {
-    v = v * 16 + HexDigit(c);
-    ++n;
-    if (n < digits) c = platform::Getc(in);
+  for (int n = 0; n < digits; ++n) {
+    if (n > 0) c = platform::Getc(in);
+    int d = c == platform::kEndOfFile ? -1 : HexDigit(c);
+    if (d < 0) return false;
+    v = v * 16 + d;
   }
-  if (n < digits && c != platform::kEndOfFile) platform::Ungetc(in, c);
   *value = v;
-  return n > 0;
+  return true;
 }
 
 ReadResult ReadObjectRecord() {
@@ -425,27 +423,24 @@ ReadResult ReadObjectRecord() {
   } while (c != 'S');
   int type = 0;
   int count = 0;
-  bool atEnd = false;
   // Without a type and a count the text is not a record at all: the file's
   // records end there, as they always have for text after the last one.
-  if (!ReadHexField(in, 1, &type, &atEnd) || !ReadHexField(in, 2, &count, &atEnd))
-    return ReadResult::kEnd;
+  if (!ReadHexField(in, 1, &type) || !ReadHexField(in, 2, &count)) return ReadResult::kEnd;
   r.type = type;
   r.count = count;
-  // A record that does not fit, that the end of the file cuts off or whose
-  // checksum is wrong is damaged.  Other text in its place still just ends
-  // the valid records.
+  // From here on it is a record: one that does not fit, a byte that is not
+  // two hexadecimal digits (the end of the file included) and a wrong
+  // checksum all make it a damaged one.
   if (count > kRecordDataSize) return ReadResult::kDamaged;
   int sum = count;
   for (int i = 0; i + 1 < count; ++i) {
     int b = 0;
-    if (!ReadHexField(in, 2, &b, &atEnd)) return atEnd ? ReadResult::kDamaged : ReadResult::kEnd;
+    if (!ReadHexField(in, 2, &b)) return ReadResult::kDamaged;
     r.data[i] = static_cast<uint8_t>(b);
     sum += b;
   }
   int checksum = 0;
-  if (!ReadHexField(in, 2, &checksum, &atEnd))
-    return atEnd ? ReadResult::kDamaged : ReadResult::kEnd;
+  if (!ReadHexField(in, 2, &checksum)) return ReadResult::kDamaged;
   if (checksum != (~sum & 0xFF)) return ReadResult::kDamaged;
   r.valid = 1;
   return ReadResult::kValid;

@@ -166,7 +166,9 @@ int BuildFitSummary() {
     text += Format("Module's total GFB memory\t= %6.1f Kbytes.\n", Kbytes(total));
     text += Format("GFB memory used\t\t= %6.1f Kbytes (%4.1f%%).\n", Kbytes(used),
                    Percent(used, total));
-    if (used > total) {
+    // Both figures clip at 4 GiB; whether the use exceeds the total is
+    // judged on the figures stage 3 judged.
+    if (st.image.gfbUsedWide > st.image.gfbTotalWide) {
       text += "*** This GFB configuration exceeds the module's available memory. ***\n\n";
       result = 1;
     } else {

@@ -98,6 +98,10 @@ struct ImageParams {
   int32_t memoryK;
   const char* plannerLibraryDir;  // PlanParams.libraryDirUsed
   int32_t rpFilesSubmitted;       // PlanParams.rpFilesSubmitted
+  // gfbUsed and gfbTotal before they are clipped to 32 bits: the figures
+  // stage 3's fit check compares, and so does the fit summary.
+  uint64_t gfbUsedWide;
+  uint64_t gfbTotalWide;
 };
 
 // Thrown by a stage's error wrapper once the error has been reported; only
