@@ -168,7 +168,10 @@ TEST_F(HardeningFaults, WriteFailureAtEachOutput) {
   }
 }
 
-// A full disk, not a fault of the hook: every output is a link to /dev/full.
+// A full disk, not a fault of the hook: every output the caller names is a
+// link to /dev/full.  The generated objects are the call's own files of the
+// working directory: a link in their place is replaced, never written
+// through, so those links end in a success.
 TEST_F(HardeningFaults, OutputsOnAFullDevice) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs /dev/full, which Windows has no counterpart of";
@@ -183,8 +186,8 @@ TEST_F(HardeningFaults, OutputsOnAFullDevice) {
   const Case cases[] = {
       {"JOB.LOG", 103, kLogIncomplete},
       {"JOB.SUB", 1013, Incomplete("JOB.SUB", full)},
-      {"MXRAM.$$$", 1013, Incomplete("MXRAM.$$$", full)},
-      {"CPNUM0CS.$$$", 1013, Incomplete("CPNUM0CS.$$$", full)},
+      {"MXRAM.$$$", 0, ""},
+      {"CPNUM0CS.$$$", 0, ""},
       {"MODULE.S1", 2007, OutputIncomplete(full)},
       {"MODULE.S1", 3004, OutputIncomplete(full)},
   };
@@ -197,7 +200,7 @@ TEST_F(HardeningFaults, OutputsOnAFullDevice) {
     int result = Link();
     std::filesystem::remove(path);
     EXPECT_EQ(result, c.code == 103 ? 0 : c.code) << Message();
-    EXPECT_EQ(Message(), Header(c.code) + c.text);
+    EXPECT_EQ(Message(), c.code == 0 ? "" : Header(c.code) + c.text);
   }
 #endif
 }

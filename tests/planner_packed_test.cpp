@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -359,12 +360,19 @@ TEST_F(PlannerPackedTest, MemberThatCannotBeWrittenIsNotUnpacked) {
   EXPECT_EQ(LastError(), "Can't unpack \"FBA.OBJ\" from the packed file \"" + lib +
                              "FBA.FB\".\nWhat to check - Check the contents of the packed file using KORVAP. ");
   ::rmdir((work + "FBA.$$$").c_str());
-  // A generated object that cannot be created: MXRAM's header check fails.
+  // A generated object that cannot be replaced: whatever stands there is
+  // not this run's object, so the run stops where it writes it.
   ASSERT_TRUE(std::filesystem::create_directory(work + "MXRAM.$$$"));
-  EXPECT_EQ(Run(0), 2);
-  EXPECT_EQ(LastError(), "Cannot open unpacked temporary file \"" + work +
-                             "MXRAM.$$$\".\nWhat to check - Make sure the directory exists and the disk is not "
-                             "full.  Note that compressed drives often report false free space. ");
+#ifdef _WIN32
+  const std::string reason = platform::SystemErrorText(EACCES);
+#else
+  const std::string reason = platform::SystemErrorText(EISDIR);
+#endif
+  EXPECT_EQ(Run(0), 13);
+  EXPECT_EQ(LastError(), "Temporary file \"" + work +
+                             "MXRAM.$$$\" is incomplete.\nWhat to check - Is the disk full?.  Remember that "
+                             "compressed drives often report false free space.  The system error reported "
+                             "to me was \"" + reason + "\".\n");
 }
 
 // Reports the lines as CaptureLog does and removes the driver's packed file

@@ -613,6 +613,35 @@ TEST(PlatformClock, CurrentLocalYear) {
   EXPECT_TRUE(got == year || got == year + 1) << got;
 }
 
+TEST(PlatformEntries, ExistenceAndTheFileAStreamHasOpen) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "sub");
+  WriteFile(dir / "LOG.$$$", "");
+  WriteFile(dir / "sub/LOG.$$$", "");
+  EXPECT_TRUE(EntryExists((dir / "LOG.$$$").c_str()));
+  EXPECT_TRUE(EntryExists((dir / "sub").c_str()));
+  EXPECT_FALSE(EntryExists((dir / "none").c_str()));
+  EXPECT_FALSE(IsLink((dir / "LOG.$$$").c_str()));
+  EXPECT_FALSE(IsLink((dir / "none").c_str()));
+
+  Stream* log = Open((dir / "LOG.$$$").c_str(), "w");
+  ASSERT_NE(log, nullptr);
+  EXPECT_TRUE(IsStreamFile(log, (dir / "LOG.$$$").c_str()));
+  EXPECT_TRUE(IsStreamFile(log, (dir / "log.$$$").c_str()));
+  EXPECT_TRUE(IsStreamFile(log, (dir / "sub/../LOG.$$$").c_str()));
+  EXPECT_FALSE(IsStreamFile(log, (dir / "sub/LOG.$$$").c_str()));
+  EXPECT_FALSE(IsStreamFile(log, (dir / "none").c_str()));
+  EXPECT_TRUE(Close(log));
+
+  // Without a link in the way, OpenNoLink writes as Open does.
+  Stream* own = OpenNoLink((dir / "OWN.$$$").c_str(), "wb");
+  ASSERT_NE(own, nullptr);
+  EXPECT_TRUE(WriteText(own, "a\n"));
+  EXPECT_TRUE(Close(own));
+  EXPECT_EQ(ReadFile(dir / "OWN.$$$"), "a\n");
+  EXPECT_EQ(OpenNoLink((dir / "OWN.$$$").c_str(), "r"), nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // POSIX only: the Windows path rules the layer emulates, devices, pipes,
 // other processes and real read errors.
@@ -785,6 +814,32 @@ TEST(PlatformFiles, RealReadErrorIsNotEndOfFile) {
   EXPECT_FALSE(Close(s));
 }
 
+TEST(PlatformEntries, LinksAreEntriesOfTheirOwn) {
+  TempDir dir;
+  WriteFile(dir / "target", "kept");
+  std::filesystem::create_symlink(dir / "target", dir / "LINK.$$$");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "DANGLING.$$$");
+  for (const char* name : {"LINK.$$$", "dangling.$$$"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir / name;
+    EXPECT_TRUE(EntryExists(path.c_str()));
+    EXPECT_TRUE(IsLink(path.c_str()));
+    EXPECT_EQ(OpenNoLink(path.c_str(), "wb"), nullptr);
+  }
+  EXPECT_EQ(ReadFile(dir / "target"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+
+  // The file a link names is not the link.
+  Stream* target = Open((dir / "target").c_str(), "r");
+  ASSERT_NE(target, nullptr);
+  EXPECT_FALSE(IsStreamFile(target, (dir / "LINK.$$$").c_str()));
+  EXPECT_TRUE(Close(target));
+
+  EXPECT_TRUE(Remove((dir / "LINK.$$$").c_str()));
+  EXPECT_FALSE(EntryExists((dir / "LINK.$$$").c_str()));
+  EXPECT_EQ(ReadFile(dir / "target"), "kept");
+}
+
 TEST(PlatformSearch, LinksCountByWhatTheyName) {
   TempDir dir;
   WriteFile(dir / "real.sup", "");
@@ -850,6 +905,8 @@ VARNEL_POSIX_ONLY(PlatformFiles, WriteErrorOfADeviceShowsAtFlushAndClose,
                   "needs /dev/full, a device Windows has no counterpart of")
 VARNEL_POSIX_ONLY(PlatformFiles, RealReadErrorIsNotEndOfFile, "needs /proc/self/mem")
 VARNEL_POSIX_ONLY(PlatformSearch, LinksCountByWhatTheyName, "needs POSIX symbolic links")
+VARNEL_POSIX_ONLY(PlatformEntries, LinksAreEntriesOfTheirOwn,
+                  "symbolic links need a privilege on Windows; the layer refuses any reparse point there")
 VARNEL_POSIX_ONLY(PlatformShare, WriterDeniesWritersOfOtherProcesses,
                   "needs fork; Win32Platform.WritersOfOtherProcessesAreDenied starts its second process with CreateProcessA")
 

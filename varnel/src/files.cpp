@@ -31,6 +31,11 @@ platform::Stream* OpenShared(const char* path, const char* mode) {
   return platform::Open(path, mode);
 }
 
+platform::Stream* OpenTemporary(const char* path) {
+  if (path == nullptr || std::strlen(path) > kMaxPath) return nullptr;
+  return platform::OpenNoLink(path, "wb");
+}
+
 int FileExists(const char* path) {
   platform::Stream* s = OpenShared(path, "r");
   if (s == nullptr) return 0;
@@ -39,7 +44,10 @@ int FileExists(const char* path) {
 }
 
 int BackupExistingFile(const char* path) {
-  if (!FileExists(path)) return 0;
+  // A link is put aside as well, even one that names nothing: a file written
+  // in its place would land wherever it points.
+  if (path == nullptr || std::strlen(path) > kMaxPath) return 0;
+  if (!FileExists(path) && !platform::IsLink(path)) return 0;
   char backup[kMaxPath + 1];
   CopyBounded(backup, path, kMaxPath);
   size_t n = std::strlen(backup);
@@ -50,6 +58,16 @@ int BackupExistingFile(const char* path) {
   platform::Remove(backup);
   platform::Rename(path, backup);
   return 1;
+}
+
+bool EqualIgnoringCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    char x = *a, y = *b;
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+    if (x == '\0') return true;
+  }
 }
 
 void CopyBounded(char* destination, const char* source, size_t n) {

@@ -15,11 +15,19 @@ constexpr size_t kMaxPath = 255;
 // write, writers deny other writers).  nullptr when it cannot be opened or
 // the path is longer than kMaxPath.
 platform::Stream* OpenShared(const char* path, const char* mode);
+// Opens one of the files a call makes for itself in the working directory
+// (unpacked members, generated objects) for writing byte for byte, in place:
+// never through a symbolic link of that name.  nullptr when it cannot be
+// opened or the path is longer than kMaxPath.
+platform::Stream* OpenTemporary(const char* path);
 // 1 when path can be opened for reading, else 0.
 int FileExists(const char* path);
-// Moves an existing file to its backup name (last character replaced by '~',
-// a trailing '.' dropped first).  1 when the file existed and was put aside.
+// Moves an existing file, or a symbolic link of that name (dangling or not),
+// to its backup name (last character replaced by '~', a trailing '.' dropped
+// first).  1 when something stood there and was put aside.
 int BackupExistingFile(const char* path);
+// Names compared as the file system compares them: ignoring ASCII case.
+bool EqualIgnoringCase(const char* a, const char* b);
 // Copies at most n characters of source (nullptr = "") into destination,
 // NUL-filling the rest of the n bytes, and stores a NUL at destination[n].
 void CopyBounded(char* destination, const char* source, size_t n);

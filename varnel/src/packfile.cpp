@@ -297,7 +297,7 @@ int ExtractPackMember(int member, int unscramble, const char* format, ...) {
   MapPathAlias(name);
 
   BackupExistingFile(name);
-  platform::Stream* out = OpenShared(name, "wb");
+  platform::Stream* out = OpenTemporary(name);
   if (out == nullptr) return 0;
 
   bool ok = platform::Seek(st.file, place.offset);

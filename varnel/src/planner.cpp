@@ -250,6 +250,65 @@ void ReadLibraryDirectory() {
   PlanProgress("Results will be in \"%s\"\n", WorkDir());
 }
 
+// The planner's own temporary files in the working directory, by the FB
+// name that would unpack over them.
+const char* const kTemporaryFbNames[] = {"MXRAM",  "CPNUM0", "CPNUM1", "CPNUM2", "CPNUM3",
+                                         "CPNUM4", "CPNUM5", "CPNUM6", "CPNUM7", "CPNUM8",
+                                         "CPNUM9", "RPTERM", "EEPxxx", "LIBxxx"};
+
+// The name of the RP file an FB's name leads to ("" for none that another
+// FB could have): the -8 and -32 variants share their base name's RP.
+std::string RpFbName(const char* name) {
+  std::string n = name;
+  if ((n.size() >= 5 && n.compare(3, 2, "-8") == 0) || (n.size() >= 6 && n.compare(3, 3, "-32") == 0))
+    n.resize(3);
+  return n + "RP";
+}
+
+// Every FB's files must be its own.  The names compare as the file system
+// compares them, so rows that differ only in case are one FB.
+void CheckFbNames() {
+  const FbList& list = State().fbList;
+  for (int i = 0; i < list.count; ++i) {
+    const FbEntry& row = list.rows[i];
+    for (int j = 0; j < list.count; ++j) {
+      const FbEntry& other = list.rows[j];
+      if (!EqualIgnoringCase(row.name, other.name)) continue;
+      // A driver listed under another number as well would be unpacked as
+      // an FB, and an earlier run's driver files linked in its place.
+      if (row.number == 15 && other.number != 15) PlanError(3);
+    }
+  }
+  // One module driver per module: a second, different FB 15 would unpack
+  // over the first one's files.
+  const FbEntry* driver = nullptr;
+  for (int i = 0; i < list.count; ++i) {
+    const FbEntry& row = list.rows[i];
+    if (row.number != 15) continue;
+    if (driver == nullptr) {
+      driver = &row;
+    } else if (!EqualIgnoringCase(driver->name, row.name)) {
+      PlanError(3);
+    }
+  }
+  // An FB of a temporary file's name would have its object replaced by the
+  // generated one; an FB of another FB's RP name would be linked twice.
+  for (int i = 0; i < list.count; ++i) {
+    const FbEntry& row = list.rows[i];
+    for (const char* temporary : kTemporaryFbNames) {
+      if (!EqualIgnoringCase(row.name, temporary)) continue;
+      PlanPrint(0, "FB \"%s\" collides with the temporary file \"%s.$$$\".\n", row.name, temporary);
+      PlanError(3);
+    }
+    for (int j = 0; j < list.count; ++j) {
+      const FbEntry& other = list.rows[j];
+      if (!EqualIgnoringCase(row.name, RpFbName(other.name).c_str())) continue;
+      PlanPrint(0, "FB \"%s\" collides with the RP of FB \"%s\".\n", row.name, other.name);
+      PlanError(3);
+    }
+  }
+}
+
 void ReadFbList() {
   PlannerState& st = State();
   PlanPrint(1, "Reading FB List.\n");
@@ -267,18 +326,7 @@ void ReadFbList() {
     PlanPrint(0, "FB #%d is \"%s\"\n", number, row.name);
     ++st.fbList.count;
   }
-  // One module driver per module: a second, different FB 15 would unpack
-  // over the first one's files.
-  const FbEntry* driver = nullptr;
-  for (int i = 0; i < st.fbList.count; ++i) {
-    const FbEntry& row = st.fbList.rows[i];
-    if (row.number != 15) continue;
-    if (driver == nullptr) {
-      driver = &row;
-    } else if (std::strcmp(driver->name, row.name) != 0) {
-      PlanError(3);
-    }
-  }
+  CheckFbNames();
 }
 
 void ReadModuleConfiguration() {
@@ -375,7 +423,7 @@ void PrintModuleType() {
 int CheckDuplicateFb(int index) {
   FbList& list = State().fbList;
   for (int i = 0; i < index; ++i) {
-    if (std::strcmp(list.rows[i].name, list.rows[index].name) == 0) {
+    if (EqualIgnoringCase(list.rows[i].name, list.rows[index].name)) {
       list.rows[index].packed = list.rows[i].packed;
       return 1;
     }
@@ -412,6 +460,9 @@ void UnpackDriver(const FbEntry& row, const char* packPath) {
   PlanProgress("Unpacking Module Driver files from \"%s\"\n", packPath);
   FormatTo(st.params->firmwareFileName, sizeof st.params->firmwareFileName, "%s.$$$", row.name);
   UnpackRequired(2, 1, row.name, packPath, st.params->firmwareFileName);
+  // A driver has no RP; the submit writer would still take the one an
+  // earlier run left under this name.
+  PutAside((std::string(row.name) + "RP.$$$").c_str());
   switch (PackKind()) {
     case 4:
     case 2: {
@@ -644,8 +695,17 @@ const char* const kCpnumS2[16] = {
 // completely would pass for a valid object, so it ends the stage.
 int WriteTemplateFile(const char* fileName, const std::string& text) {
   std::string path = std::string(WorkDir()) + fileName;
-  platform::Stream* f = OpenShared(path.c_str(), "wb");
-  if (f == nullptr) return 0;
+  // Written in the working directory itself, never where a link points.
+  if (path.size() <= kMaxPath && platform::IsLink(path.c_str())) platform::Remove(path.c_str());
+  platform::Stream* f = OpenTemporary(path.c_str());
+  if (f == nullptr) {
+    // An earlier object of that name that cannot be replaced would be
+    // linked in place of this one.
+    std::string reason = platform::SystemErrorText(platform::LastError());
+    if (path.size() <= kMaxPath && platform::EntryExists(path.c_str()))
+      PlanError(13, WorkDir(), fileName, reason.c_str());
+    return 0;
+  }
   platform::Printf(f, "%s", text.c_str());
   if (!platform::Close(f)) {
     std::string reason = platform::SystemErrorText(platform::LastError());
@@ -819,10 +879,7 @@ void SubmitFbObjects() {
 // The RP library of an FB found as a plain object; the -8 and -32 variants
 // of an FB share the RP of their three-character base name.
 std::string PlainRpPath(const char* name) {
-  std::string n = name;
-  if ((n.size() >= 5 && n.compare(3, 2, "-8") == 0) || (n.size() >= 6 && n.compare(3, 3, "-32") == 0))
-    return Format("%s%3.3sRP.OBJ", LibDir(), name);
-  return std::string(LibDir()) + n + "RP.OBJ";
+  return std::string(LibDir()) + RpFbName(name) + ".OBJ";
 }
 
 void SubmitRpFiles() {

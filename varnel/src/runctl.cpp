@@ -46,9 +46,6 @@ struct RunState {
   char* message = nullptr;
   uint64_t messageLength = 0;
   platform::Stream* log = nullptr;
-  // The log's file name as the caller gave it, so the temporary-file clean-up
-  // can leave the open log alone.
-  std::string logName;
   // What the call has reached; the result if something unforeseen stops it.
   int result = 0;
   PlanParams plan{};
@@ -76,26 +73,6 @@ void SetMessageText(const std::string& text) {
   CopyToCaller(st.message, st.messageLength, text.data(), text.size());
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-// The last component of a path the way the file system sees it: trailing
-// blanks and dots do not count.
-std::string LastComponent(const std::string& path) {
-  size_t start = path.find_last_of("/\\");
-  std::string name = start == std::string::npos ? path : path.substr(start + 1);
-  while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
-  return name;
-}
-
 int OpenLog(const std::string& path, const char* mode) {
   RunState& st = State();
   st.log = OpenShared(path.c_str(), mode);
@@ -103,7 +80,6 @@ int OpenLog(const std::string& path, const char* mode) {
     ReportErrorf("Can't open log file \"%s\". ", kLogOpenFailed, path.c_str());
     return kLogOpenFailed;
   }
-  st.logName = LastComponent(path);
   return 0;
 }
 
@@ -129,9 +105,10 @@ void DeleteTempFiles(const char* directory) {
   RunState& st = State();
   std::vector<std::string> names = platform::FindFiles(directory, "*.$$?");
   for (const std::string& name : names) {
-    // Deleting the open log would lose it on POSIX and fail on Windows.
-    if (st.log != nullptr && SameIgnoringCase(LastComponent(name), st.logName)) continue;
     std::string path = std::string(directory) + name;
+    // Deleting the open log would lose it on POSIX and fail on Windows; a
+    // file of the same name is no reason to spare another.
+    if (st.log != nullptr && platform::IsStreamFile(st.log, path.c_str())) continue;
     platform::Remove(path.c_str());
   }
 }

@@ -37,6 +37,10 @@ constexpr int kEndOfFile = -1;
 // (create or empty, then write).  The share rule follows the first character
 // of the mode.  Returns nullptr when the file cannot be opened.
 Stream* Open(const char* path, const char* mode);
+// Opens for writing as Open does, but never through a symbolic link: when a
+// link stands at the path (dangling or not) nothing is opened and nothing is
+// written.  For the files varnel makes for itself in a working directory.
+Stream* OpenNoLink(const char* path, const char* mode);
 
 // Reads one byte (0 to 255), or kEndOfFile at the end of the file or on a
 // read error; ReadFailed tells the two apart.
@@ -78,6 +82,16 @@ bool Close(Stream* stream);
 
 // True when `path` names a regular file that can be opened for reading.
 bool IsReadableFile(const char* path);
+// True when anything stands at `path`: a file of any kind, a directory, or a
+// symbolic link, which is not followed (a dangling one counts).
+bool EntryExists(const char* path);
+// True when `path` names a symbolic link itself (on Windows any reparse
+// point), dangling or not.
+bool IsLink(const char* path);
+// True when `path` names the very file that `stream` has open (not a link
+// to it, not another file of the same name elsewhere).
+bool IsStreamFile(Stream* stream, const char* path);
+// Removes the entry itself; a link goes, not what it names.
 bool Remove(const char* path);
 bool Rename(const char* from, const char* to);
 

@@ -31,7 +31,7 @@ constexpr unsigned char kCtrlZ = 0x1A;
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-bool EntryExists(const std::string& path) {
+bool Lexists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
 }
@@ -76,13 +76,13 @@ std::string ResolvePath(const char* path) {
     if (i > 0) spelled += '/';
     spelled += parts[i];
   }
-  if (parts.empty() || EntryExists(spelled + tail)) return spelled + tail;
+  if (parts.empty() || Lexists(spelled + tail)) return spelled + tail;
 
   std::string resolved = absolute ? "/" : "";
   for (size_t i = 0; i < parts.size(); ++i) {
     std::string part(parts[i]);
     std::string candidate = resolved + part;
-    if (part != "." && part != ".." && !EntryExists(candidate)) {
+    if (part != "." && part != ".." && !Lexists(candidate)) {
       std::string match = FindEntryIgnoringCase(resolved, part);
       if (match.empty()) {
         // Nothing below a missing entry can exist: keep the rest as spelled.
@@ -325,7 +325,9 @@ int GetcSlow(Stream* s) {
 // ---------------------------------------------------------------------------
 // Streams.
 
-Stream* Open(const char* path, const char* mode) {
+namespace {
+
+Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   if (path == nullptr || mode == nullptr || (mode[0] != 'r' && mode[0] != 'w') ||
       (mode[1] != '\0' && ((mode[1] != 't' && mode[1] != 'b') || mode[2] != '\0'))) {
     errno = EINVAL;
@@ -346,7 +348,9 @@ Stream* Open(const char* path, const char* mode) {
     // Not O_TRUNC: the file is emptied only once the lock says this writer
     // may have it, so a refused open leaves its content alone.
     std::string sys = ResolvePath(path);
-    fd = open(sys.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    fd = open(sys.c_str(),
+              O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW),
+              0666);
     if (fd < 0) return nullptr;
     struct stat st;
     bool ok = fstat(fd, &st) == 0;
@@ -381,6 +385,18 @@ Stream* Open(const char* path, const char* mode) {
 #endif
   UpdateSlow(s);
   return s;
+}
+
+}  // namespace
+
+Stream* Open(const char* path, const char* mode) { return OpenStream(path, mode, true); }
+
+Stream* OpenNoLink(const char* path, const char* mode) {
+  if (mode == nullptr || mode[0] != 'w') {
+    errno = EINVAL;
+    return nullptr;
+  }
+  return OpenStream(path, mode, false);
 }
 
 int Getc(Stream* s) {
@@ -538,6 +554,21 @@ bool IsReadableFile(const char* path) {
   if (fd < 0) return false;
   close(fd);
   return true;
+}
+
+bool EntryExists(const char* path) { return path != nullptr && Lexists(ResolvePath(path)); }
+
+bool IsLink(const char* path) {
+  if (path == nullptr) return false;
+  struct stat st;
+  return lstat(ResolvePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool IsStreamFile(Stream* s, const char* path) {
+  if (s == nullptr || path == nullptr) return false;
+  struct stat open, named;
+  return fstat(s->fd, &open) == 0 && lstat(ResolvePath(path).c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 bool Remove(const char* path) {
