@@ -1,0 +1,38 @@
+// The second process of the concurrency tests:
+//   call_child hold WORKDIR READY    takes WORKDIR's lock, writes the file
+//                                    READY and waits to be killed
+//   call_child exit WORKDIR          takes WORKDIR's lock and ends without
+//                                    releasing it
+//   call_child calls WORKDIR LIBDIR PREFIX COUNT RESULTS READY
+//                                    writes READY, makes the planned calls
+//                                    and writes their record to RESULTS
+// The exit status is 0; 1 when the lock could not be taken, 2 for
+// arguments it does not know.
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "support/host_calls.h"
+#include "support/testutil.h"
+
+int main(int argc, char** argv) {
+  using namespace varnel;
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "hold" && argc == 4) {
+    if (platform::LockDirectory(argv[2]) == nullptr) return 1;
+    testing::WriteFile(argv[3], "held");
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  if (mode == "exit" && argc == 3) {
+    return platform::LockDirectory(argv[2]) != nullptr ? 0 : 1;
+  }
+  if (mode == "calls" && argc == 8) {
+    const auto plan = testing::HostCallPlan(argv[4], std::atoi(argv[5]));
+    testing::WriteFile(argv[7], "started");
+    testing::WriteLaneRecord(argv[6], testing::MakeCalls(plan, argv[2], argv[3]));
+    return 0;
+  }
+  return 2;
+}
