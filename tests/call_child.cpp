@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   if (mode == "exit" && argc == 3) {
-    return platform::LockDirectory(argv[2]) != nullptr ? 0 : 1;
+    // Ends at once, as a crashing host would: nothing runs on the way out.
+    std::_Exit(platform::LockDirectory(argv[2]) != nullptr ? 0 : 1);
   }
   if (mode == "calls" && argc == 8) {
     const auto plan = testing::HostCallPlan(argv[4], std::atoi(argv[5]));
