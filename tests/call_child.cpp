@@ -3,7 +3,7 @@
 //                                    READY and waits to be killed
 //   call_child exit WORKDIR          takes WORKDIR's lock and ends without
 //                                    releasing it
-//   call_child calls WORKDIR LIBDIR PREFIX COUNT RESULTS READY
+//   call_child calls WORKDIR LIBDIR JOBSDIR PREFIX COUNT RESULTS READY
 //                                    writes READY, makes the planned calls
 //                                    and writes their record to RESULTS
 // The exit status is 0; 1 when the lock could not be taken, 2 for
@@ -29,10 +29,10 @@ int main(int argc, char** argv) {
     // Ends at once, as a crashing host would: nothing runs on the way out.
     std::_Exit(platform::LockDirectory(argv[2]) != nullptr ? 0 : 1);
   }
-  if (mode == "calls" && argc == 8) {
-    const auto plan = testing::HostCallPlan(argv[4], std::atoi(argv[5]));
-    testing::WriteFile(argv[7], "started");
-    testing::WriteLaneRecord(argv[6], testing::MakeCalls(plan, argv[2], argv[3]));
+  if (mode == "calls" && argc == 9) {
+    const auto plan = testing::HostCallPlan(argv[5], std::atoi(argv[6]));
+    testing::WriteFile(argv[8], "started");
+    testing::WriteLaneRecord(argv[7], testing::MakeCalls(plan, {argv[2], argv[3], argv[4]}));
     return 0;
   }
   return 2;

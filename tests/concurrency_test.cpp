@@ -7,8 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <map>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -216,21 +214,18 @@ class Concurrency : public testing::LinkCallFixture {
     query.info = testing::MakeDriverInfo("Driver the host asks about", 3, {255, 3});
     testing::WritePackFile(lib + testing::kQueryDriver + ".FB", query);
 
-    argTexts[HostJob::kExec32] = ModuleArgText(Module::kExec32);
-    argTexts[HostJob::kExec33] = ModuleArgText(Module::kExec33WithDriver);
-    argTexts[HostJob::kExec5] = ModuleArgText(Module::kExec5);
-    argTexts[HostJob::kMissingFb] = ArgFileText({{1, "FBA"}, {2, "NOFB"}}, "32C000000000");
-    argTexts[HostJob::kUnresolved] = ArgFileText({{1, "FBA"}, {2, "FBX"}}, "32C000000000");
-    argTexts[HostJob::kNoLogDirectory] = argTexts[HostJob::kExec32];
+    std::filesystem::create_directory(jobs);
+    const std::pair<HostJob, std::string> argFiles[] = {
+        {HostJob::kExec32, ModuleArgText(Module::kExec32)},
+        {HostJob::kExec33, ModuleArgText(Module::kExec33WithDriver)},
+        {HostJob::kExec5, ModuleArgText(Module::kExec5)},
+        {HostJob::kMissingFb, ArgFileText({{1, "FBA"}, {2, "NOFB"}}, "32C000000000")},
+        {HostJob::kUnresolved, ArgFileText({{1, "FBA"}, {2, "FBX"}}, "32C000000000")},
+    };
+    for (const auto& [job, text] : argFiles) testing::WriteFile(jobs + testing::JobArgName(job), text);
   }
 
-  // The ARG file of every call of the plan that has one.
-  void WriteArgFiles(const std::vector<HostCall>& plan, const std::string& into) {
-    for (const HostCall& c : plan) {
-      auto text = argTexts.find(c.job);
-      if (text != argTexts.end()) testing::WriteFile(into + c.stem + ".ARG", text->second);
-    }
-  }
+  testing::CallPlace In(const std::string& workDir) const { return {workDir, lib, jobs}; }
 
   // What each job gives when nothing overlaps it: the reference is checked
   // against this first, so that a plan whose calls all failed alike cannot
@@ -284,12 +279,11 @@ class Concurrency : public testing::LinkCallFixture {
     std::vector<HostCall> plan;
   };
 
-  // The lanes' ARG files, then the lanes one after the other for reference.
-  std::vector<LaneRecord> Prepare(const std::vector<Lane>& lanes) {
+  // The lanes one after the other, for reference.
+  std::vector<LaneRecord> Alone(const std::vector<Lane>& lanes) {
     std::vector<LaneRecord> reference;
-    for (const Lane& l : lanes) WriteArgFiles(l.plan, l.work);
     for (const Lane& l : lanes) {
-      reference.push_back(testing::MakeCalls(l.plan, l.work, lib));
+      reference.push_back(testing::MakeCalls(l.plan, In(l.work)));
       CheckReference(l.plan, reference.back());
     }
     return reference;
@@ -304,7 +298,7 @@ class Concurrency : public testing::LinkCallFixture {
       threads.emplace_back([&, i] {
         ++ready;
         while (ready < lanes.size()) std::this_thread::yield();
-        records[i] = testing::MakeCalls(lanes[i].plan, lanes[i].work, lib);
+        records[i] = testing::MakeCalls(lanes[i].plan, In(lanes[i].work));
       });
     }
     for (std::thread& t : threads) t.join();
@@ -312,14 +306,14 @@ class Concurrency : public testing::LinkCallFixture {
   }
 
   void ThreadsAgainstReference(const std::vector<Lane>& lanes) {
-    const std::vector<LaneRecord> reference = Prepare(lanes);
+    const std::vector<LaneRecord> reference = Alone(lanes);
     if (HasFailure()) return;
     const std::vector<LaneRecord> got = RunInThreads(lanes);
     for (size_t i = 0; i < lanes.size(); ++i)
       ExpectSameOutcomes(lanes[i].plan, reference[i], got[i], "thread " + std::to_string(i + 1));
   }
 
-  std::map<HostJob, std::string> argTexts;
+  const std::string jobs = dir / "jobs/";
 };
 
 TEST_F(Concurrency, TwoThreadsWithAWorkingDirectoryEach) {
@@ -335,14 +329,14 @@ TEST_F(Concurrency, TwoThreadsShareAWorkingDirectory) {
 TEST_F(Concurrency, TwoProcessesShareAWorkingDirectory) {
   const Lane mine{work, HostCallPlan("P", 100)};
   const Lane theirs{work, HostCallPlan("C", 100)};
-  const std::vector<LaneRecord> reference = Prepare({mine, theirs});
+  const std::vector<LaneRecord> reference = Alone({mine, theirs});
   if (HasFailure()) return;
 
   const std::string results = dir / "child.rec";
   const std::string started = dir / "child.started";
-  ChildProcess child({"calls", work, lib, "C", "100", results, started});
+  ChildProcess child({"calls", work, lib, jobs, "C", "100", results, started});
   ASSERT_TRUE(Within(60000, [&] { return Exists(started); })) << "the child never started";
-  const LaneRecord got = testing::MakeCalls(mine.plan, mine.work, lib);
+  const LaneRecord got = testing::MakeCalls(mine.plan, In(work));
   int status = -1;
   ASSERT_TRUE(child.Wait(120000, &status)) << "the child never ended";
   EXPECT_EQ(status, 0);
@@ -357,14 +351,18 @@ TEST_F(Concurrency, TwoProcessesShareAWorkingDirectory) {
 }
 
 TEST_F(Concurrency, LockEndsWithItsProcessAndLeavesNothing) {
-  // Plans of one call each that links the Exec 3.2 module.
-  const std::vector<HostCall> first = HostCallPlan("FA", 1), second = HostCallPlan("FB", 1);
-  for (const auto* plan : {&first, &second}) {
-    ASSERT_EQ((*plan)[0].job, HostJob::kExec32);
-    ASSERT_EQ((*plan)[0].kind, HostCallKind::kLink);
-    WriteArgFiles(*plan, work);
-  }
+  // The children's plans of one call link the Exec 3.2 module.
+  const HostCall call = HostCallPlan("FA", 1)[0];
+  ASSERT_EQ(call.job, HostJob::kExec32);
+  ASSERT_EQ(call.kind, HostCallKind::kLink);
+  ASSERT_EQ(HostCallPlan("FB", 1)[0].job, HostJob::kExec32);
   const std::vector<std::string> before = ListDir(work);
+  auto expectLinked = [](const std::string& path) {
+    const LaneRecord record = testing::ReadLaneRecord(path);
+    ASSERT_EQ(record.outcomes.size(), 1u) << path;
+    EXPECT_EQ(record.outcomes[0].result, 0) << record.outcomes[0].message.c_str();
+    EXPECT_TRUE(record.outcomes[0].downloaded);
+  };
 
   // A call waits while another process holds the directory, and goes on
   // once that process has been killed.
@@ -372,34 +370,31 @@ TEST_F(Concurrency, LockEndsWithItsProcessAndLeavesNothing) {
   ChildProcess holder({"hold", work, held});
   ASSERT_TRUE(Within(60000, [&] { return Exists(held); })) << "the holder never took the lock";
   EXPECT_EQ(ListDir(work), before) << "the lock puts nothing into the directory";
-  ChildProcess waiting({"calls", work, lib, "FA", "1", results, started});
+  ChildProcess waiting({"calls", work, lib, jobs, "FA", "1", results, started});
   ASSERT_TRUE(Within(60000, [&] { return Exists(started); }));
   EXPECT_FALSE(waiting.Wait(300)) << "a call went on while another process held the directory";
   holder.Kill();
   int status = -1;
   ASSERT_TRUE(waiting.Wait(60000, &status)) << "the killed holder's lock lives on";
   EXPECT_EQ(status, 0);
-  LaneRecord record = testing::ReadLaneRecord(results);
-  ASSERT_EQ(record.outcomes.size(), 1u);
-  EXPECT_EQ(record.outcomes[0].result, 0) << record.outcomes[0].message.c_str();
+  expectLinked(results);
 
   // A process that ends holding the lock, never releasing it.
   ChildProcess quitter({"exit", work});
   ASSERT_TRUE(quitter.Wait(60000, &status));
   EXPECT_EQ(status, 0);
   const std::string nextResults = dir / "next.rec";
-  ChildProcess next({"calls", work, lib, "FB", "1", nextResults, dir / "next.started"});
+  ChildProcess next({"calls", work, lib, jobs, "FB", "1", nextResults, dir / "next.started"});
   ASSERT_TRUE(next.Wait(60000, &status)) << "the ended holder's lock lives on";
-  record = testing::ReadLaneRecord(nextResults);
-  ASSERT_EQ(record.outcomes.size(), 1u);
-  EXPECT_EQ(record.outcomes[0].result, 0) << record.outcomes[0].message.c_str();
+  expectLinked(nextResults);
 
-  // What is left is what the two calls wrote, nothing of the lock.
-  std::set<std::string> expected(before.begin(), before.end());
-  for (const char* name : {"FA000.LOG", "FA000.SUB", "FA000.S1", "FB000.LOG", "FB000.SUB", "FB000.S1"})
-    expected.insert(name);
-  const std::vector<std::string> after = ListDir(work);
-  EXPECT_EQ(std::set<std::string>(after.begin(), after.end()), expected);
+  // The calls' own files went with them (the children removed them), the
+  // temporary files with the successful links: nothing of the locks is left.
+  EXPECT_EQ(ListDir(work), before);
+
+  // And a call of this process after them all.
+  EXPECT_EQ(testing::MakeCall(call, In(work)).result, 0);
+  EXPECT_EQ(ListDir(work), before);
 }
 
 }  // namespace

@@ -40,6 +40,20 @@ int64_t Now() {
 
 }  // namespace
 
+std::string JobArgName(HostJob job) {
+  switch (job) {
+    case HostJob::kExec32:
+    case HostJob::kNoLogDirectory: return "EXEC32.ARG";
+    case HostJob::kExec33: return "EXEC33.ARG";
+    case HostJob::kExec5: return "EXEC5.ARG";
+    case HostJob::kMissingFb: return "MISSING.ARG";
+    case HostJob::kUnresolved: return "UNRES.ARG";
+    case HostJob::kNoArgFile:
+    case HostJob::kDriverQuery: break;
+  }
+  return "";
+}
+
 std::vector<HostCall> HostCallPlan(const std::string& prefix, int count) {
   std::vector<HostCall> plan;
   const int offset = prefix.empty() ? 0 : static_cast<unsigned char>(prefix[0]);
@@ -51,12 +65,13 @@ std::vector<HostCall> HostCallPlan(const std::string& prefix, int count) {
   return plan;
 }
 
-CallOutcome MakeCall(const HostCall& call, const std::string& work, const std::string& lib) {
+CallOutcome MakeCall(const HostCall& call, const CallPlace& place) {
   CallOutcome out;
+  const std::string& work = place.work;
   if (call.kind == HostCallKind::kDriverData) {
     std::string versions(kQueryLength, '\xAA'), sizes(kQueryLength, '\xAA'), name(kQueryLength, '\xAA');
     uint16_t type = 0xBEEF;
-    out.result = VarnelGetDriverData(kQueryDriver, lib.c_str(), versions.data(), sizes.data(), &type,
+    out.result = VarnelGetDriverData(kQueryDriver, place.lib.c_str(), versions.data(), sizes.data(), &type,
                                      name.data(), kQueryLength);
     out.message = versions + sizes + name + Format("%u", static_cast<unsigned>(type));
     return out;
@@ -65,8 +80,8 @@ CallOutcome MakeCall(const HostCall& call, const std::string& work, const std::s
   const std::string log = (call.job == HostJob::kNoLogDirectory ? "NODIR/" : "") + call.stem + ".LOG";
   const std::string submit = call.stem + ".SUB";
   const std::string download = call.stem + ".S1";
-  std::error_code ec;
-  std::filesystem::remove(work + download, ec);
+  if (const std::string job = JobArgName(call.job); !job.empty())
+    WriteFile(work + arg, ReadFile(place.jobs + job));
   std::string message(kMessageLength, 'x');
   if (call.kind == HostCallKind::kLink) {
     out.result = Varnel(arg.c_str(), nullptr, work.c_str(), log.c_str(), submit.c_str(),
@@ -78,14 +93,15 @@ CallOutcome MakeCall(const HostCall& call, const std::string& work, const std::s
   out.message = message;
   out.downloaded = Exists(work + download);
   out.download = ReadFile(work + download);
+  std::error_code ec;
+  for (const std::string& name : {arg, log, submit, download}) std::filesystem::remove(work + name, ec);
   return out;
 }
 
-LaneRecord MakeCalls(const std::vector<HostCall>& plan, const std::string& work,
-                     const std::string& lib) {
+LaneRecord MakeCalls(const std::vector<HostCall>& plan, const CallPlace& place) {
   LaneRecord record;
   record.start = Now();
-  for (const HostCall& call : plan) record.outcomes.push_back(MakeCall(call, work, lib));
+  for (const HostCall& call : plan) record.outcomes.push_back(MakeCall(call, place));
   record.end = Now();
   return record;
 }

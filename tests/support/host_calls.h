@@ -9,8 +9,8 @@
 
 namespace varnel::testing {
 
-// What a planned call is given, and so how it ends.  The test writes the ARG
-// file of each call (stem.ARG) for its job; the library is its own.
+// What a planned call is given, and so how it ends.  The test writes each
+// job's ARG file once, under JobArgName, into a directory of its own.
 enum class HostJob {
   kExec32,          // an Exec 3.2 module without a driver: links
   kExec33,          // an Exec 3.3 module with a packed driver: links
@@ -27,10 +27,19 @@ enum class HostCallKind { kLink, kFit, kDriverData };
 // The driver the query asks about: kQueryDriver.FB in the library.
 constexpr const char* kQueryDriver = "DRVQ";
 
+// The name of the job's ARG file; "" for a job without one.
+std::string JobArgName(HostJob job);
+
 struct HostCall {
   HostJob job;
   HostCallKind kind;
   std::string stem;  // stem.ARG, stem.LOG, stem.SUB, stem.S1
+};
+
+// Where calls are made: the working directory, the library (for the driver
+// query; the ARG files name it for the links) and the jobs' ARG files.
+struct CallPlace {
+  std::string work, lib, jobs;
 };
 
 // `count` calls named prefix + a three-digit number, jobs and kinds mixed
@@ -53,11 +62,12 @@ struct LaneRecord {
   std::vector<CallOutcome> outcomes;
 };
 
-// Makes one call with `work` as its working directory (the driver query
-// looks in `lib`); the call's download file is removed first.
-CallOutcome MakeCall(const HostCall& call, const std::string& work, const std::string& lib);
-LaneRecord MakeCalls(const std::vector<HostCall>& plan, const std::string& work,
-                     const std::string& lib);
+// Makes one call: its job's ARG file is copied to stem.ARG in the working
+// directory first, and the call's own files are removed afterwards, so that
+// the directory holds only what the calls in progress and the failed ones
+// left.
+CallOutcome MakeCall(const HostCall& call, const CallPlace& place);
+LaneRecord MakeCalls(const std::vector<HostCall>& plan, const CallPlace& place);
 
 // A lane's record as a file, for a child process's results; reading a file
 // that is missing or cut short gives a record without outcomes.

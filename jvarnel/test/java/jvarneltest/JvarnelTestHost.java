@@ -438,13 +438,15 @@ public final class JvarnelTestHost {
     /**
      * Call i of thread t on the working directory w/: a link of its own copy
      * of the module's ARG file (every fourth call has none and fails), with
-     * log, submit and download names of its own; every fifth call asks for
-     * the version first.  The outcome: code, message and download.
+     * log, submit and download names of its own, all removed after the call;
+     * every fifth call asks for the version first.  The outcome: code,
+     * message and download.
      */
     static String threadCall(int t, int i) throws IOException {
         String name = "t" + t + "_" + i;
-        Path download = Paths.get("w", name + ".s1");
-        Files.deleteIfExists(download);
+        Path work = Paths.get("w");
+        Path download = work.resolve(name + ".s1");
+        if (i % 4 != 3) Files.copy(work.resolve("job.arg"), work.resolve(name + ".arg"));
         String version = i % 5 == 0 ? InteropMemDownload.VarnelGetVersion() + "\n" : "";
         String[] message = freshMessage();
         int code = InteropMemDownload.Varnel(name + ".arg", "lib/", "w/", name + ".log",
@@ -452,6 +454,9 @@ public final class JvarnelTestHost {
         String bytes = Files.exists(download)
                 ? new String(Files.readAllBytes(download), StandardCharsets.ISO_8859_1)
                 : "<no download>";
+        for (String extension : new String[] {".arg", ".log", ".sub", ".s1"}) {
+            Files.deleteIfExists(work.resolve(name + extension));
+        }
         return version + code + "\n" + message[0] + "\n" + bytes;
     }
 
@@ -461,15 +466,7 @@ public final class JvarnelTestHost {
      * call gives when the calls are made one after the other.
      */
     static void linkThreads() throws Exception {
-        Path work = Paths.get("w");
-        writeModule(work);
-        for (int t = 0; t < 2; ++t) {
-            for (int i = 0; i < THREAD_CALLS; ++i) {
-                if (i % 4 != 3) {
-                    Files.copy(work.resolve("job.arg"), work.resolve("t" + t + "_" + i + ".arg"));
-                }
-            }
-        }
+        writeModule(Paths.get("w"));
         String[][] together = new String[2][THREAD_CALLS];
         Throwable[] thrown = new Throwable[2];
         CyclicBarrier start = new CyclicBarrier(2);
