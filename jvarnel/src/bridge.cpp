@@ -2,8 +2,10 @@
 // query handed from the Java host to varnel.
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <type_traits>
 
 #include "com_ostrial_quessa_core_gcp_InteropMemDownload.h"
@@ -31,15 +33,18 @@ constexpr size_t kVersionBufferLength = 100;
 
 // The one piece of state: varnel's library and its two entries, empty until
 // first used and then kept for the life of the process.  A failed binding
-// leaves its part empty, so the next call tries again.
+// leaves its part empty, so the next call tries again.  The natives run on
+// any Java thread: binding happens under the lock, one thread at a time, and
+// a bound entry is read without it.
 struct Binding {
-  void* library;
-  VarnelEntry varnel;
-  VersionEntry version;
+  std::mutex lock;
+  void* library = nullptr;
+  std::atomic<VarnelEntry> varnel{nullptr};
+  std::atomic<VersionEntry> version{nullptr};
 };
 
 Binding& TheBinding() {
-  static Binding binding{};
+  static Binding binding;
   return binding;
 }
 
@@ -56,28 +61,41 @@ void Throw(JNIEnv* env, const char* className, const char* text, const char* det
 // The entry `name`, bound into `slot` at its first use; nullptr with an
 // UnsatisfiedLinkError pending when varnel or the entry cannot be found.
 template <typename Entry>
-Entry Bind(JNIEnv* env, Entry& slot, const char* name) {
+Entry Bind(JNIEnv* env, std::atomic<Entry>& slot, const char* name) {
   jvarnel::loader::PrepareSearch();
-  if (slot != nullptr) return slot;
+  if (Entry bound = slot.load(std::memory_order_acquire)) return bound;
   Binding& binding = TheBinding();
+  std::unique_lock<std::mutex> hold(binding.lock, std::defer_lock);
+  try {
+    hold.lock();
+  } catch (...) {
+    // Only a system out of resources refuses the lock.
+    Throw(env, "java/lang/UnsatisfiedLinkError", "varnel cannot be bound: ", "no lock");
+    return nullptr;
+  }
+  // Another thread may have bound it while this one waited.
+  if (Entry bound = slot.load(std::memory_order_relaxed)) return bound;
   char why[480] = "";
   if (binding.library == nullptr) {
     binding.library = jvarnel::loader::OpenLibrary(why, sizeof why);
     if (binding.library == nullptr) {
+      hold.unlock();
       Throw(env, "java/lang/UnsatisfiedLinkError", "varnel cannot be loaded: ", why);
       return nullptr;
     }
   }
   void* address = jvarnel::loader::FindEntry(binding.library, name, why, sizeof why);
   if (address == nullptr) {
+    hold.unlock();
     char text[100] = "varnel has no entry ";
     jvarnel::AppendAscii(text, sizeof text, name);
     jvarnel::AppendAscii(text, sizeof text, ": ");
     Throw(env, "java/lang/UnsatisfiedLinkError", text, why);
     return nullptr;
   }
-  slot = reinterpret_cast<Entry>(address);
-  return slot;
+  Entry entry = reinterpret_cast<Entry>(address);
+  slot.store(entry, std::memory_order_release);
+  return entry;
 }
 
 constexpr int kStringCount = 6;

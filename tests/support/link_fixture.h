@@ -53,16 +53,14 @@ class LinkCallFixture : public PlanFixture {
     UseModule(Module::kExec32);
   }
 
-  void UseModule(Module m) {
-    if (m == Module::kExec32) {
-      Arg({{1, "FBA"}, {2, "FBB"}}, "32C000000000");
-    } else if (m == Module::kExec33WithDriver) {
-      Arg({{15, "DRV"}, {1, "FBA"}, {2, "FBB"}}, "33C000000000");
-    } else {
-      std::string token = "500000000000" + StatusToken(8, 4, {Boot(), Exec(), Core(), Main()}).substr(12);
-      ArgText(lib + "\n 15 DRV5\n 1 FBC\nXXX\n" + token +
-              "\nDOWNLOAD_SUPPLEMENT=SCREEN1.SCR\nDOWNLOAD_SUPPLEMENT=SCREEN2.SCR\n");
-    }
+  void UseModule(Module m) { ArgText(ModuleArgText(m)); }
+  std::string ModuleArgText(Module m) const {
+    if (m == Module::kExec32) return ArgFileText({{1, "FBA"}, {2, "FBB"}}, "32C000000000");
+    if (m == Module::kExec33WithDriver)
+      return ArgFileText({{15, "DRV"}, {1, "FBA"}, {2, "FBB"}}, "33C000000000");
+    std::string token = "500000000000" + StatusToken(8, 4, {Boot(), Exec(), Core(), Main()}).substr(12);
+    return lib + "\n 15 DRV5\n 1 FBC\nXXX\n" + token +
+           "\nDOWNLOAD_SUPPLEMENT=SCREEN1.SCR\nDOWNLOAD_SUPPLEMENT=SCREEN2.SCR\n";
   }
 
   int Link(int logLevel = 3) {

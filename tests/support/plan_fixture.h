@@ -62,10 +62,14 @@ class PlanFixture : public ::testing::Test {
   // token (no "XXX" line when the token is nullptr).
   void Arg(const std::vector<std::pair<int, std::string>>& fbs, const char* token,
            const std::string& libToken = "") {
+    WriteFile(work + "JOB.ARG", ArgFileText(fbs, token, libToken));
+  }
+  std::string ArgFileText(const std::vector<std::pair<int, std::string>>& fbs, const char* token,
+                          const std::string& libToken = "") const {
     std::string text = (libToken.empty() ? lib : libToken) + "\n";
     for (const auto& [number, name] : fbs) text += " " + std::to_string(number) + " " + name + "\n";
     if (token != nullptr) text += std::string("XXX\n") + token + "\n";
-    WriteFile(work + "JOB.ARG", text);
+    return text;
   }
   void ArgText(const std::string& text) { WriteFile(work + "JOB.ARG", text); }
 

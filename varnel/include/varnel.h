@@ -1,7 +1,10 @@
 /* varnel: the download linker of a controller module.
  *
- * A host calls these four functions with plain C arguments.  Calls must not
- * overlap: the whole state of a call lives in process-wide storage. */
+ * A host calls these four functions with plain C arguments, from any thread.
+ * Varnel, FbFit and VarnelGetDriverData run one at a time: a call made while
+ * another runs waits until it ends.  VarnelGetVersion never waits.  A link
+ * call (Varnel, FbFit) also holds its working directory for its whole run,
+ * so a call of another process on the same directory waits until it ends. */
 #ifndef VARNEL_H
 #define VARNEL_H
 

@@ -5,6 +5,7 @@
 
 #include "packfile.h"
 #include "planner.h"
+#include "runctl.h"
 #include "varnel.h"
 
 namespace varnel {
@@ -80,6 +81,8 @@ extern "C" int VarnelGetDriverData(const char* driverName, const char* dir, char
   using namespace varnel;
   if (driverName == nullptr) return 0;
   if (dir == nullptr) dir = "";
+  // The packed-file reader is the planner's: a link call must not use it meanwhile.
+  SerialCall serial;
   DriverInfo info;
   std::memset(&info, 0, sizeof info);
   const char* const* versionList = nullptr;

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files.h"
@@ -41,10 +43,13 @@ constexpr int kLogCloseFailed = 103;
 
 constexpr StageEntries kRealStages = {RunPlanner, RunLinker, RunImageBuilder};
 
-// The whole state of a link call; one call runs at a time.
+// The whole state of a link call; SerialCall lets one call run at a time.
 struct RunState {
   char* message = nullptr;
   uint64_t messageLength = 0;
+  // The working directory, held from before the log opens until after it
+  // closes, so that a call of another process waits for this one.
+  platform::DirectoryLock* workDirLock = nullptr;
   platform::Stream* log = nullptr;
   // What the call has reached; the result if something unforeseen stops it.
   int result = 0;
@@ -57,6 +62,13 @@ struct RunState {
 RunState& State() {
   static RunState state;
   return state;
+}
+
+// SerialCall's.  Set up at its first use (not every runtime can build a
+// mutex at compile time), which the language makes safe for several threads.
+std::mutex& CallMutex() {
+  static std::mutex mutex;
+  return mutex;
 }
 
 // The caller's copy of a text: shorter texts are NUL-filled to the length,
@@ -221,6 +233,7 @@ int RunLinkCall(const CallArgs& a) {
   const char* submitFile = TextOrEmpty(a.submitFile);
   const char* downloadFile = a.fit ? nullptr : a.downloadFile;
 
+  st.workDirLock = platform::LockDirectory(workDir);
   if (OpenLog(std::string(workDir) + logFile, "w") != 0) return kLogOpenFailed;
   st.result = 0;
   LogPrintf("%s", kVersionText);
@@ -284,8 +297,10 @@ int RunLinkCall(const CallArgs& a) {
 }
 
 // Every export ends here: no exception leaves the library, no stream stays
-// open, and no later report writes into the caller's buffer.
+// open, the working directory is free again, and no later report writes
+// into the caller's buffer.
 int GuardedLinkCall(const CallArgs& a) {
+  SerialCall serial;
   RunState& st = State();
   int result;
   try {
@@ -295,12 +310,27 @@ int GuardedLinkCall(const CallArgs& a) {
     if (st.log != nullptr) platform::Close(st.log);
     st.log = nullptr;
   }
+  platform::UnlockDirectory(st.workDirLock);
+  st.workDirLock = nullptr;
   st.message = nullptr;
   st.messageLength = 0;
   return result;
 }
 
 }  // namespace
+
+SerialCall::SerialCall() noexcept {
+  try {
+    CallMutex().lock();
+    return;
+  } catch (...) {
+  }
+  // lock() fails only when the system cannot set the mutex up; taking turns
+  // by polling still keeps the calls apart.
+  while (!CallMutex().try_lock()) std::this_thread::yield();
+}
+
+SerialCall::~SerialCall() { CallMutex().unlock(); }
 
 void SetStageEntries(const StageEntries* entries) {
   State().stages = entries != nullptr ? *entries : kRealStages;

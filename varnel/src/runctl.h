@@ -125,6 +125,17 @@ void LogPrintf(const char* format, ...);
 void ReportError(const char* format, int code, va_list args);
 void ReportErrorf(const char* format, int code, ...);
 
+// Held for the whole of each call that uses the process-wide state (Varnel,
+// FbFit, VarnelGetDriverData): such calls from several threads run one after
+// the other.  Taking it never throws.
+class SerialCall {
+ public:
+  SerialCall() noexcept;
+  ~SerialCall();
+  SerialCall(const SerialCall&) = delete;
+  SerialCall& operator=(const SerialCall&) = delete;
+};
+
 // The records of the last call, for tests and for stage 3's reading of what
 // stage 1 left.
 PlanParams& LastPlanParams();

@@ -191,4 +191,13 @@ class ArmedFaults {
 };
 #endif
 
+// The directory a working-directory prefix names: everything up to and
+// including its last separator, "" (the current directory) when it has none.
+inline std::string PrefixDirectory(const char* workDir) {
+  std::string dir(workDir != nullptr ? workDir : "");
+  size_t cut = dir.find_last_of("/\\");
+  dir.erase(cut == std::string::npos ? 0 : cut + 1);
+  return dir;
+}
+
 }  // namespace varnel::platform::common

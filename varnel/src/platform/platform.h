@@ -127,4 +127,24 @@ void InjectFault(const char* path, FaultOp op);
 void ClearFaults();
 #endif
 
+// ---------------------------------------------------------------------------
+// The working directory's lock: one link call at a time on a directory,
+// across processes.
+
+// A held lock.  Opaque; UnlockDirectory releases it.
+struct DirectoryLock;
+
+// Waits until no other process holds the directory that `workDir` names and
+// takes it.  `workDir` is the plain prefix a call puts before its file
+// names: the directory is everything up to its last separator ('/' or '\\'
+// on both platforms), or the current directory when there is none.  The lock
+// ends with the process that holds it, however that ends, and puts nothing
+// into the directory.  Returns nullptr, having waited for nothing, when the
+// directory cannot be opened or takes no lock.  A process holds one such
+// lock at a time (run control serialises its calls): two holders in one
+// process are not kept apart.
+DirectoryLock* LockDirectory(const char* workDir);
+// Releases the lock; nullptr does nothing.
+void UnlockDirectory(DirectoryLock* lock);
+
 }  // namespace varnel::platform

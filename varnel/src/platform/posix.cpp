@@ -672,4 +672,39 @@ int CurrentLocalYear() {
   return tm.tm_year + 1900;
 }
 
+// ---------------------------------------------------------------------------
+// The working directory's lock: flock on the directory itself.  The lock
+// belongs to the open directory, so it goes when the process does, and
+// every name of the directory (another case, a link) meets the same lock.
+
+struct DirectoryLock {
+  int fd = -1;
+};
+
+DirectoryLock* LockDirectory(const char* workDir) {
+  std::string dir = ResolvePath(common::PrefixDirectory(workDir).c_str());
+  auto* lock = new DirectoryLock;
+  lock->fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+  if (lock->fd < 0) {
+    delete lock;
+    return nullptr;
+  }
+  while (flock(lock->fd, LOCK_EX) != 0) {
+    // A file system without locks: the call goes on as it always did.
+    if (errno != EINTR) {
+      close(lock->fd);
+      delete lock;
+      return nullptr;
+    }
+  }
+  return lock;
+}
+
+void UnlockDirectory(DirectoryLock* lock) {
+  if (lock == nullptr) return;
+  // Closing the only descriptor of the open directory ends the lock.
+  close(lock->fd);
+  delete lock;
+}
+
 }  // namespace varnel::platform

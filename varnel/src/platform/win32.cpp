@@ -393,4 +393,91 @@ void InjectFault(const char* path, FaultOp op) {
 void ClearFaults() { Faults().armed.Clear(); }
 #endif
 
+// ---------------------------------------------------------------------------
+// The working directory's lock: a named mutex of the session, named after
+// the directory's full path.  A mutex whose holder ended without releasing
+// it is abandoned, and the next waiter gets it; nothing lies in the
+// directory.
+
+struct DirectoryLock {
+  HANDLE mutex = nullptr;
+};
+
+namespace {
+
+// The path Windows knows the open directory by: links, short names and
+// relative parts resolved, so that every spelling of one directory gives the
+// same path.  Its full path from the spelling when the system cannot say.
+std::string DirectoryPath(HANDLE directory, const std::string& spelled) {
+  std::string path(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD n = GetFinalPathNameByHandleA(directory, path.data(), static_cast<DWORD>(path.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) break;
+    if (n < path.size()) return path.substr(0, n);
+    path.assign(n + 1, '\0');
+  }
+  DWORD n = GetFullPathNameA(spelled.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
+  if (n >= path.size()) {
+    path.assign(n + 1, '\0');
+    n = GetFullPathNameA(spelled.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
+  }
+  path.resize(n < path.size() ? n : 0);
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
+
+// A mutex name may not hold a backslash and is compared with its case: the
+// path, upper-cased as Windows compares names, goes in as a hash (FNV-1a).
+std::string MutexName(const std::string& path) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : path) {
+    hash ^= common::AsciiUpper(static_cast<unsigned char>(c));
+    hash *= 1099511628211ull;
+  }
+  return Format("Local\\varnel-directory-%016llX", static_cast<unsigned long long>(hash));
+}
+
+}  // namespace
+
+DirectoryLock* LockDirectory(const char* workDir) {
+  std::string dir = common::PrefixDirectory(workDir);
+  if (dir.empty()) dir = ".";
+  std::string name;
+  {
+    // Opened only to learn its path: the directory stays free to be renamed
+    // or removed.
+    struct Opened {
+      HANDLE handle;
+      ~Opened() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+      }
+    } directory{CreateFileA(dir.c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (directory.handle == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandle(directory.handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      return nullptr;
+    name = MutexName(DirectoryPath(directory.handle, dir));
+  }
+  auto* lock = new DirectoryLock;
+  lock->mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (lock->mutex != nullptr) {
+    DWORD waited = WaitForSingleObject(lock->mutex, INFINITE);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return lock;
+    CloseHandle(lock->mutex);
+  }
+  delete lock;
+  return nullptr;
+}
+
+void UnlockDirectory(DirectoryLock* lock) {
+  if (lock == nullptr) return;
+  ReleaseMutex(lock->mutex);
+  CloseHandle(lock->mutex);
+  delete lock;
+}
+
 }  // namespace varnel::platform

@@ -13,6 +13,7 @@ import java.nio.file.StandardCopyOption;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.concurrent.CyclicBarrier;
 
 /**
  * A Java host for jvarnel's tests.  It runs in the working directory the test
@@ -37,6 +38,7 @@ public final class JvarnelTestHost {
             case "link-non-ascii-workdir": linkNonAsciiWorkdir(); break;
             case "link-latin1-input": linkLatin1Input(); break;
             case "link-empty-array": linkEmptyArray(); break;
+            case "link-threads": linkThreads(); break;
             default: throw new IllegalArgumentException("no scenario " + args[0]);
         }
         for (String failure : failures) System.out.println("FAILED: " + failure);
@@ -429,6 +431,77 @@ public final class JvarnelTestHost {
         checkEqual(header(1005) + "No file(s) for FB \"F\u00e9\" found in \"lib/\"\n"
                 + "What to check - Is this FB supposed to be downloading into this module?   "
                 + "Does the directory \"lib/\" exist?", message[0], "Latin-1 FB name: message");
+    }
+
+    static final int THREAD_CALLS = 100;
+
+    /**
+     * Call i of thread t on the working directory w/: a link of its own copy
+     * of the module's ARG file (every fourth call has none and fails), with
+     * log, submit and download names of its own, all removed after the call;
+     * every fifth call asks for the version first.  The outcome: code,
+     * message and download.
+     */
+    static String threadCall(int t, int i) throws IOException {
+        String name = "t" + t + "_" + i;
+        Path work = Paths.get("w");
+        Path download = work.resolve(name + ".s1");
+        if (i % 4 != 3) Files.copy(work.resolve("job.arg"), work.resolve(name + ".arg"));
+        String version = i % 5 == 0 ? InteropMemDownload.VarnelGetVersion() + "\n" : "";
+        String[] message = freshMessage();
+        int code = InteropMemDownload.Varnel(name + ".arg", "lib/", "w/", name + ".log",
+                name + ".sub", name + ".s1", "x", message);
+        String bytes = Files.exists(download)
+                ? new String(Files.readAllBytes(download), StandardCharsets.ISO_8859_1)
+                : "<no download>";
+        for (String extension : new String[] {".arg", ".log", ".sub", ".s1"}) {
+            Files.deleteIfExists(work.resolve(name + extension));
+        }
+        return version + code + "\n" + message[0] + "\n" + bytes;
+    }
+
+    /**
+     * Two Java threads on one working directory, starting together while
+     * varnel is not yet bound: no crash, and every call gives what the same
+     * call gives when the calls are made one after the other.
+     */
+    static void linkThreads() throws Exception {
+        writeModule(Paths.get("w"));
+        String[][] together = new String[2][THREAD_CALLS];
+        Throwable[] thrown = new Throwable[2];
+        CyclicBarrier start = new CyclicBarrier(2);
+        Thread[] threads = new Thread[2];
+        for (int t = 0; t < 2; ++t) {
+            final int lane = t;
+            threads[t] = new Thread(() -> {
+                try {
+                    start.await();
+                    for (int i = 0; i < THREAD_CALLS; ++i) together[lane][i] = threadCall(lane, i);
+                } catch (Throwable e) {
+                    thrown[lane] = e;
+                }
+            });
+            threads[t].start();
+        }
+        for (Thread thread : threads) thread.join();
+        for (int t = 0; t < 2; ++t) check(thrown[t] == null, "thread " + t + ": " + thrown[t]);
+
+        String success = "0\n\n";
+        for (int t = 0; t < 2; ++t) {
+            for (int i = 0; i < THREAD_CALLS; ++i) {
+                String alone = threadCall(t, i);
+                String what = "thread " + t + ", call " + i;
+                checkEqual(alone, String.valueOf(together[t][i]), what);
+                String result = i % 5 == 0 ? alone.substring(VERSION.length() + 1) : alone;
+                if (i % 4 == 3) {
+                    checkEqual("1001\n" + header(1001) + String.format(OPEN_FAILED_TEXT,
+                            "t" + t + "_" + i + ".arg", "w/") + "\n<no download>", result, what);
+                } else {
+                    check(result.startsWith(success + "S1"), what + ": a download");
+                }
+                if (i % 5 == 0) check(alone.startsWith(VERSION + "\n"), what + ": version");
+            }
+        }
     }
 
     /** An empty message array: JNI's exception, after varnel has written its files. */
