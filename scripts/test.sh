@@ -7,9 +7,11 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 scripts/deps.sh "${NATIVE_PACKAGES[@]}" clang libclang-rt-14-dev "${WINDOWS_PACKAGES[@]}"
 
-mkdir -p build build-asan build-win
-configure_and_build build -DVARNEL_TESTS=ON
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+# The tests build in folders of their own: build/ is the main job's, and
+# running the tests never reconfigures it.
+mkdir -p build-test build-asan build-win
+configure_and_build build-test -DVARNEL_TESTS=ON
+ctest --test-dir build-test --output-on-failure -j "$(nproc)"
 
 configure_and_build build-asan -DVARNEL_TESTS=ON -DVARNEL_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
