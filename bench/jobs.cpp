@@ -179,7 +179,11 @@ CallJob WriteCallJob(const std::string& root, const CallJobShape& shape) {
   for (int f = 0; f < n; ++f) {
     const uint32_t uf = static_cast<uint32_t>(f);
     const std::string name = varnel::Format("FB%02d", f);
-    arg += varnel::Format(" %d %s\n", 1 + f % 14, name.c_str());
+    std::string listed = name;
+    if (shape.lowerCaseNames)
+      std::transform(listed.begin(), listed.end(), listed.begin(),
+                     [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    arg += varnel::Format(" %d %s\n", 1 + f % 14, listed.c_str());
 
     uint32_t aromSize = fbProgram / static_cast<uint32_t>(n) + (uf < fbProgram % static_cast<uint32_t>(n) ? 1 : 0);
     uint32_t xramSize =
@@ -234,15 +238,19 @@ CallJob WriteCallJob(const std::string& root, const CallJobShape& shape) {
                        Record(2, {0, 0, 1, 3, 0x4A, 0x26, 0xFD, 0x39}) + S9() + S0("MODEND") + S3(1, "AROM") +
                        S4(1, kModendBytes) + S8(1, 0, "MODEND") + Record(2, {0, 0, 1, 0, 0x4E}) + S9());
 
+  AddUnrelatedFiles(job, shape.libraryCrowd, shape.workCrowd);
+  return job;
+}
+
+void AddUnrelatedFiles(const CallJob& job, int libraryFiles, int workFiles) {
   // Other modules' files, as a shared library directory and a host's
   // working directory collect them.
   static const char* const kLibraryKinds[] = {"OBJ", "FB", "MDV", "DAT", "TXT"};
-  for (int i = 0; i < shape.libraryCrowd; ++i)
+  for (int i = 0; i < libraryFiles; ++i)
     WriteCrlf(job.libraryDir + varnel::Format("U%04d.%s", i, kLibraryKinds[i % 5]), S9());
   static const char* const kWorkKinds[] = {"LOG", "ARG", "S1", "SUB", "TXT"};
-  for (int i = 0; i < shape.workCrowd; ++i)
+  for (int i = 0; i < workFiles; ++i)
     WriteCrlf(job.workDir + varnel::Format("W%04d.%s", i, kWorkKinds[i % 5]), S9());
-  return job;
 }
 
 int64_t S1DataBytes(const std::string& text) {

@@ -70,6 +70,9 @@ struct CallJobShape {
   int percent = 100;
   int libraryCrowd = 0;  // unrelated files added to the library directory
   int workCrowd = 0;     // and to the working directory
+  // The ARG file names the FBs in lower case, the library's files are upper
+  // case: every FB and RP file is then found ignoring case.
+  bool lowerCaseNames = false;
 };
 
 struct CallJob {
@@ -95,6 +98,10 @@ struct CallJob {
 // lib/ and work/ are made anew).  Every library file gets the same fixed
 // date, so the log does not depend on when the job was written.
 CallJob WriteCallJob(const std::string& root, const CallJobShape& shape);
+
+// Adds unrelated files (other modules' objects, packed files, logs and the
+// like) to the job's library and working directories; once per job.
+void AddUnrelatedFiles(const CallJob& job, int libraryFiles, int workFiles);
 
 // The data bytes of the S1 records of a download file; -1 when a line is no
 // S1, S9 or empty line.
