@@ -4,14 +4,17 @@
 // every round runs each case once, in turn, and each figure is the median of
 // the rounds.
 //
-//   call_bench [--runs N] [--library PATH] [--host PATH] [--dir DIR] [--keep]
+//   call_bench [--runs N] [--library PATH] [--baseline PATH] [--host PATH] [--dir DIR] [--keep]
 //
 // The jobs (jobs.h): the worst case, the half-size case, and the worst case
 // with 5,000 unrelated files in its library directory and again with 5,000
 // in its working directory; each at log level -1 and 0.  The jobs are
 // written under DIR (default: the system's temporary directory) and removed
 // at the end unless --keep is given, in which case the command line of each
-// case is printed, to be run again under strace or perf.
+// case is printed, to be run again under strace or perf.  --baseline times
+// every Varnel case again with another build of the library (an older one,
+// say), in the same rounds, for a before-and-after in one run; the goals are
+// judged on --library alone.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -84,6 +87,7 @@ struct Case {
   std::string name;
   int logLevel = 0;  // for the Varnel cases
   const CallJob* job = nullptr;
+  bool baseline = false;
   std::vector<std::string> command;
   std::vector<double> millis;
   long peakKiB = 0;
@@ -145,6 +149,7 @@ int Main(int argc, char** argv) {
   const int runs = std::max(1, std::atoi(Option(argc, argv, "--runs", "15").c_str()));
   const std::string library = Option(argc, argv, "--library", (self.parent_path() / "lib" / "libvarnel.so").string());
   const std::string host = Option(argc, argv, "--host", (self / "call_host").string());
+  const std::string baseline = Option(argc, argv, "--baseline", "");
   const bool keep = Flag(argc, argv, "--keep");
   fs::path base = Option(argc, argv, "--dir", (fs::temp_directory_path() / "varnel-call-bench").string());
   fs::remove_all(base);
@@ -167,16 +172,22 @@ int Main(int argc, char** argv) {
                              {"half size", &half},
                              {"worst case, 5,000 more files in the library dir", &crowdLib},
                              {"worst case, 5,000 more files in the working dir", &crowdWork}};
-  for (const Planned& p : planned) {
-    CheckJob(p.name, HostCommand(host, library, *p.job, 0), *p.job);
-    for (int level : {-1, 0}) {
-      Case c;
-      c.name = p.name;
-      c.logLevel = level;
-      c.job = p.job;
-      c.command = HostCommand(host, library, *p.job, level);
-      c.peakKiB = PeakKiB(c.command, base.string() + "/");
-      cases.push_back(c);
+  std::vector<std::string> libraries = {library};
+  if (!baseline.empty()) libraries.push_back(baseline);
+  for (const std::string& lib : libraries) {
+    for (const Planned& p : planned) {
+      CheckJob(p.name, HostCommand(host, lib, *p.job, 0), *p.job);
+      for (int level : {-1, 0}) {
+        Case c;
+        c.name = p.name;
+        c.logLevel = level;
+        c.job = p.job;
+        c.baseline = lib != library;
+        if (c.baseline) c.name += " (baseline)";
+        c.command = HostCommand(host, lib, *p.job, level);
+        c.peakKiB = PeakKiB(c.command, base.string() + "/");
+        cases.push_back(c);
+      }
     }
   }
   // The crowded jobs link the very same download.
@@ -209,21 +220,22 @@ int Main(int argc, char** argv) {
   }
 
   const double srecMs = cases[0].Median();
-  std::printf("\n%-50s %5s %10s %12s %10s\n", "case", "level", "median ms", "x srec_cat", "peak RSS");
+  std::printf("\n%-61s %5s %10s %12s %10s\n", "case", "level", "median ms", "x srec_cat", "peak RSS");
   for (const Case& c : cases) {
     std::string level = c.job == nullptr ? "" : std::to_string(c.logLevel);
     std::string rss = c.job == nullptr ? "" : Format("%6.1f MiB", static_cast<double>(c.peakKiB) / 1024.0);
-    std::printf("%-50s %5s %10.2f %12.2f %10s\n", c.name.c_str(), level.c_str(), c.Median(),
+    std::printf("%-61s %5s %10.2f %12.2f %10s\n", c.name.c_str(), level.c_str(), c.Median(),
                 c.Median() / srecMs, rss.c_str());
   }
 
   auto at = [&](const CallJob& job, int level) -> const Case& {
     for (const Case& c : cases)
-      if (c.job == &job && c.logLevel == level) return c;
+      if (c.job == &job && c.logLevel == level && !c.baseline) return c;
     throw std::logic_error("no such case");
   };
   long peak = 0;
-  for (size_t i = 1; i < cases.size(); ++i) peak = std::max(peak, cases[i].peakKiB);
+  for (size_t i = 1; i < cases.size(); ++i)
+    if (!cases[i].baseline) peak = std::max(peak, cases[i].peakKiB);
   std::printf("\ngoals\n");
   Goal("worst case, level -1, over srec_cat", at(full, -1).Median() / srecMs, 1.0, " x");
   Goal("worst case, level 0, over srec_cat", at(full, 0).Median() / srecMs, 2.0, " x");
