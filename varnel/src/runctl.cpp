@@ -283,10 +283,20 @@ int RunLinkCall(const CallArgs& a) {
   return st.result;
 }
 
+// What the platform layer learns of the directories during one call, and
+// only during it.
+struct CallCacheScope {
+  CallCacheScope() { platform::BeginCallCache(); }
+  ~CallCacheScope() { platform::EndCallCache(); }
+  CallCacheScope(const CallCacheScope&) = delete;
+  CallCacheScope& operator=(const CallCacheScope&) = delete;
+};
+
 // Every export ends here: no exception leaves the library, no stream stays
 // open, and no later report writes into the caller's buffer.
 int GuardedLinkCall(const CallArgs& a) {
   RunState& st = State();
+  CallCacheScope cache;
   int result;
   try {
     result = RunLinkCall(a);

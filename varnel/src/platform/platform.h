@@ -110,6 +110,16 @@ bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime);
 // ASCII upper-cased names.  Returns the names without the directory.
 std::vector<std::string> FindFiles(const char* directory, const char* pattern);
 
+// One link call's run, on the calling thread: from BeginCallCache to
+// EndCallCache the layer may keep what it learns of the directories the
+// call touches (where each lies, the names in it) and answer later paths
+// from that, keeping it in step with what the call itself creates, renames
+// and removes.  For directories nobody else changes meanwhile: the call's
+// working directory and its input.  EndCallCache forgets all of it; nothing
+// is kept from one call to the next, and other threads never see it.
+void BeginCallCache();
+void EndCallCache();
+
 // The C library's text for an error number; 0 gives "No error", a number
 // without a text gives "Unknown error".
 std::string SystemErrorText(int error);

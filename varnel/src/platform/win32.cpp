@@ -373,6 +373,10 @@ std::vector<std::string> FindFiles(const char* directory, const char* pattern) {
   return names;
 }
 
+// Windows finds names ignoring case itself: there is nothing to keep.
+void BeginCallCache() {}
+void EndCallCache() {}
+
 std::string SystemErrorText(int error) {
   bool known = error > 0 && error < _sys_nerr;
   return common::TidyErrorText(error, known ? std::strerror(error) : nullptr);
