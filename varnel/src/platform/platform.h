@@ -99,6 +99,8 @@ bool Rename(const char* from, const char* to);
 // UTC.  Returns false when the file cannot be opened; a time that cannot be
 // read or converted gives date and time 0 with the result true.
 bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime);
+// The same for the file an open stream reads or writes.
+bool GetStreamDosTime(Stream* stream, uint16_t* dosDate, uint16_t* dosTime);
 // Sets the creation and last-write time of an existing file from a DOS date
 // and time, read as UTC.  Returns false when the file cannot be opened or the
 // date and time are not a valid DOS date and time (nothing changes then).

@@ -600,6 +600,15 @@ bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   return true;
 }
 
+bool GetStreamDosTime(Stream* s, uint16_t* dosDate, uint16_t* dosTime) {
+  if (s == nullptr) return false;
+  struct stat st;
+  *dosDate = 0;
+  *dosTime = 0;
+  if (fstat(s->fd, &st) == 0) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
+  return true;
+}
+
 bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
   int64_t seconds;
   if (path == nullptr || !common::DosDateTimeToUtc(dosDate, dosTime, &seconds)) {

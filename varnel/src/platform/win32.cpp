@@ -336,6 +336,25 @@ bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   return true;
 }
 
+bool GetStreamDosTime(Stream* s, uint16_t* dosDate, uint16_t* dosTime) {
+  if (s == nullptr) return false;
+  auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(s->file)));
+  FILETIME lastWrite;
+  SYSTEMTIME utc;
+  WORD date = 0;
+  WORD time = 0;
+  // As GetFileDosTime: UTC, and the range checked here as well.
+  if (h == INVALID_HANDLE_VALUE || !GetFileTime(h, nullptr, nullptr, &lastWrite) ||
+      !FileTimeToSystemTime(&lastWrite, &utc) || utc.wYear < 1980 || utc.wYear > 2107 ||
+      !FileTimeToDosDateTime(&lastWrite, &date, &time)) {
+    date = 0;
+    time = 0;
+  }
+  *dosDate = date;
+  *dosTime = time;
+  return true;
+}
+
 bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
   // The service's own check of a DOS date differs between Windows versions;
   // the shared one decides, so both builds refuse the same dates.
