@@ -14,6 +14,10 @@
 #include "support/testutil.h"
 #include "varnel.h"
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 namespace varnel::platform {
 namespace {
 
@@ -196,6 +200,55 @@ TEST(CallCache, AnotherSpellingGoneMeanwhileIsNotTaken) {
   EXPECT_EQ(ListDir(dir.Path()), std::vector<std::string>{"FOO.OBJ"});
 }
 
+// A file read once in a call and opened again is the file that stands under
+// that name now: what the call wrote over it, moved there or removed.
+TEST(CallCache, AFileOpenedAgainIsTheOneThatStandsThere) {
+  TempDir dir;
+  WriteFile(dir / "A.OBJ", "first");
+  WriteFile(dir / "B.OBJ", "b");
+  CallScope call;
+  EXPECT_EQ(ReadThrough(dir / "a.obj"), "first");
+  WriteThrough(dir / "A.OBJ", "second");
+  EXPECT_EQ(ReadThrough(dir / "A.OBJ"), "second");
+  uint16_t date, time;
+  EXPECT_TRUE(GetFileDosTime((dir / "B.OBJ").c_str(), &date, &time));
+  EXPECT_TRUE(Remove((dir / "B.OBJ").c_str()));
+  EXPECT_FALSE(Readable(dir / "B.OBJ"));
+  EXPECT_TRUE(Rename((dir / "A.OBJ").c_str(), (dir / "B.OBJ").c_str()));
+  EXPECT_FALSE(Readable(dir / "A.OBJ"));
+  EXPECT_EQ(ReadThrough(dir / "B.OBJ"), "second");
+  WriteThrough(dir / "A.OBJ", "third");
+  EXPECT_EQ(ReadThrough(dir / "A.OBJ"), "third");
+  // Read part way, then from the start again.
+  Stream* s = Open((dir / "A.OBJ").c_str(), "rb");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(Getc(s), 't');
+  EXPECT_TRUE(Close(s));
+  EXPECT_EQ(ReadThrough(dir / "A.OBJ"), "third");
+}
+
+// The descriptors a call keeps give way when the process runs short of
+// them.
+TEST(CallCache, KeptDescriptorsGiveWayWhenTheProcessRunsShort) {
+  TempDir dir;
+  for (int i = 0; i < 40; ++i) WriteFile(dir / ("F" + std::to_string(i)), "f");
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  int open = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) open += e.is_symlink() ? 1 : 0;
+  struct rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(open + 16);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  {
+    CallScope call;
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(Readable(dir / ("F" + std::to_string(i)))) << i;
+    WriteThrough(dir / "NEW", "n");
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadThrough(dir / ("f" + std::to_string(i))), "f") << i;
+    EXPECT_EQ(FindFiles(dir.Path().c_str(), "NEW"), std::vector<std::string>{"NEW"});
+  }
+  setrlimit(RLIMIT_NOFILE, &old);
+}
+
 // Only the thread in the call uses what the call keeps.
 TEST(CallCache, OtherThreadsAskTheSystem) {
   TempDir dir;
@@ -218,6 +271,8 @@ VARNEL_POSIX_ONLY(KeptInStepWithTheCallsOwnChanges)
 VARNEL_POSIX_ONLY(OneDirectoryUnderTwoPathsIsOneDirectory)
 VARNEL_POSIX_ONLY(AMovedDirectoryLeadsElsewhere)
 VARNEL_POSIX_ONLY(AnotherSpellingGoneMeanwhileIsNotTaken)
+VARNEL_POSIX_ONLY(AFileOpenedAgainIsTheOneThatStandsThere)
+VARNEL_POSIX_ONLY(KeptDescriptorsGiveWayWhenTheProcessRunsShort)
 VARNEL_POSIX_ONLY(OtherThreadsAskTheSystem)
 #undef VARNEL_POSIX_ONLY
 

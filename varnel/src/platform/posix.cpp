@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -52,15 +53,14 @@ bool Lstat(const posix::SystemPath& path, struct stat* st) {
 // files here and are not even opened (opening a device can do something);
 // O_NONBLOCK keeps a pipe that took the place of the file meanwhile from
 // hanging the open, and fstat has the last word.
-int OpenRegularFile(const char* path, int access) {
-  posix::SystemPath sys = posix::Resolve(path);
+int OpenRegularFile(const posix::SystemPath& sys, int access) {
   struct stat st;
   if (!Stat(sys, &st)) return -1;
   if (!S_ISREG(st.st_mode)) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
     return -1;
   }
-  int fd = open(sys.path.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = posix::OpenDescriptor(sys.path.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
@@ -68,6 +68,26 @@ int OpenRegularFile(const char* path, int access) {
     return -1;
   }
   return fd;
+}
+
+int OpenRegularFile(const char* path, int access) { return OpenRegularFile(posix::Resolve(path), access); }
+
+// Opens an existing regular file for reading, or takes the descriptor of it
+// that the call kept; *keepable tells whether it may be kept again when done
+// (DoneReading).
+int OpenForReading(const char* path, posix::KeptKey* key, bool* keepable) {
+  posix::SystemPath sys = posix::Resolve(path);
+  *keepable = posix::KeyOf(sys, key);
+  if (*keepable) {
+    int fd = posix::TakeKept(*key);
+    if (fd >= 0) return fd;
+  }
+  return OpenRegularFile(sys, O_RDONLY);
+}
+
+// Closes a descriptor OpenForReading gave, or keeps it for the call.
+void DoneReading(int fd, const posix::KeptKey& key, bool keepable, bool atStart) {
+  if (!keepable || !posix::Keep(key, fd, atStart)) close(fd);
 }
 
 // Takes the writer's lock on a regular file.  A lock of the open file
@@ -109,6 +129,11 @@ struct Stream {
   bool readFailed = false;
   bool failed = false;
   int error = 0;  // errno of the first failure
+  // A reader's descriptor goes back to the call when it closes; moved: its
+  // offset is no longer 0.
+  bool keepable = false;
+  bool moved = false;
+  posix::KeptKey keptKey;
 #if defined(VARNEL_FAULT_HOOK)
   std::string hookPath;
 #endif
@@ -177,6 +202,7 @@ using common::SetReadFailed;
 bool Fill(Stream* s) {
   s->readPos = s->readEnd = 0;
   for (;;) {
+    s->moved = true;
     ssize_t n = read(s->fd, s->buffer, kBufferSize);
     if (n > 0) {
       s->readEnd = static_cast<size_t>(n);
@@ -292,14 +318,16 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   }
 #endif
   int fd;
+  posix::KeptKey keptKey;
+  bool keepable = false;
   if (reading) {
-    fd = OpenRegularFile(path, O_RDONLY);
+    fd = OpenForReading(path, &keptKey, &keepable);
     if (fd < 0) return nullptr;
   } else {
     // Not O_TRUNC: the file is emptied only once the lock says this writer
     // may have it, so a refused open leaves its content alone.
     posix::SystemPath sys = posix::Resolve(path);
-    fd = open(sys.path.c_str(),
+    fd = posix::OpenDescriptor(sys.path.c_str(),
               O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW),
               0666);
     if (fd < 0) return nullptr;
@@ -331,6 +359,8 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   Stream* s = new Stream;
   s->fd = fd;
   s->reading = reading;
+  s->keepable = keepable;
+  s->keptKey = std::move(keptKey);
   s->text = std::strchr(mode, 'b') == nullptr;
   s->buffer = new unsigned char[kBufferSize];
 #if defined(VARNEL_FAULT_HOOK)
@@ -388,6 +418,7 @@ size_t Read(Stream* s, void* data, size_t count) {
       s->atEnd = true;
       break;
     } else if (count - n >= kBufferSize) {
+      s->moved = true;
       ssize_t got = read(s->fd, out + n, count - n);
       if (got > 0) {
         n += static_cast<size_t>(got);
@@ -440,6 +471,7 @@ bool Seek(Stream* s, int64_t offset) {
   s->pushback = kEndOfFile;
   s->drained = s->atEnd = false;
   UpdateSlow(s);
+  s->moved = true;
   return lseek(s->fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
@@ -485,7 +517,9 @@ bool Close(Stream* s) {
     ok = false;
     if (error == 0) error = EIO;
   }
-  if (close(s->fd) != 0) {
+  if (s->reading && s->keepable && !s->failed) {
+    DoneReading(s->fd, s->keptKey, true, !s->moved);
+  } else if (close(s->fd) != 0) {
     if (ok) error = errno;
     ok = false;
   }
@@ -504,9 +538,11 @@ bool Close(Stream* s) {
 
 bool IsReadableFile(const char* path) {
   if (path == nullptr) return false;
-  int fd = OpenRegularFile(path, O_RDONLY);
+  posix::KeptKey key;
+  bool keepable;
+  int fd = OpenForReading(path, &key, &keepable);
   if (fd < 0) return false;
-  close(fd);
+  DoneReading(fd, key, keepable, true);
   return true;
 }
 
@@ -589,11 +625,13 @@ bool Rename(const char* from, const char* to) {
 
 bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   if (path == nullptr) return false;
-  int fd = OpenRegularFile(path, O_RDONLY);
+  posix::KeptKey key;
+  bool keepable;
+  int fd = OpenForReading(path, &key, &keepable);
   if (fd < 0) return false;
   struct stat st;
   bool known = fstat(fd, &st) == 0;
-  close(fd);
+  DoneReading(fd, key, keepable, true);
   *dosDate = 0;
   *dosTime = 0;
   if (known) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);

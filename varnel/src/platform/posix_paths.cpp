@@ -15,8 +15,11 @@
 #include "platform/posix_paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -70,6 +73,10 @@ uint64_t FoldedHash(std::string_view name) {
   return h;
 }
 
+// Called after an open failed: when it failed for want of descriptors and
+// the call kept some, they are closed, and true says to try again.
+bool OutOfDescriptors();
+
 // The entries of one directory, found by their names ignoring case.
 class Listing {
  public:
@@ -81,11 +88,18 @@ class Listing {
   };
 
   void Read(const std::string& directory) {
-    DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+    const char* path = directory.empty() ? "." : directory.c_str();
+    DIR* dir = opendir(path);
+    if (dir == nullptr && OutOfDescriptors()) dir = opendir(path);
     if (dir == nullptr) return;
+    errno = 0;
     while (struct dirent* e = readdir(dir)) Append(e->d_name, e->d_type);
+    complete_ = errno == 0;
     closedir(dir);
   }
+
+  // Read all of the directory: a name it does not know does not exist.
+  bool Complete() const { return complete_; }
 
   void Add(std::string_view name, unsigned char type) {
     if (Find(name) == nullptr) Append(name, type);
@@ -152,6 +166,7 @@ class Listing {
 
   std::vector<Entry> entries_;
   std::vector<int32_t> slots_;  // open addressing by hash; -1 is empty
+  bool complete_ = false;
 };
 
 Listing::Entry* Listing::Variant(std::string_view name) {
@@ -162,16 +177,40 @@ Listing::Entry* Listing::Variant(std::string_view name) {
   return best;
 }
 
+// The most descriptors a call keeps open at once: every input file of the
+// largest link, and the temporary files.  Should the process run out of
+// descriptors meanwhile, the kept ones go first (ReleaseKept).
+constexpr size_t kMaxKept = 192;
+
 struct Cache {
+  Cache() = default;
+  Cache(const Cache&) = delete;
+  Cache& operator=(const Cache&) = delete;
+  ~Cache() {
+    for (const auto& [key, file] : kept) close(file.fd);
+  }
+
   // By the directory's path as spelled.
   std::unordered_map<std::string, std::unique_ptr<Directory>> directories;
   // By the directory's identity, so that two spellings of one directory
   // share what is known of it.
   std::map<std::pair<dev_t, ino_t>, Listing> listings;
+  struct KeptFile {
+    int fd;
+    bool atStart;
+  };
+  std::map<KeptKey, KeptFile> kept;
 };
 
 // What the calling thread's call keeps; nullptr outside a call.
 thread_local std::unique_ptr<Cache> t_call;
+
+bool OutOfDescriptors() {
+  if ((errno != EMFILE && errno != ENFILE) || t_call == nullptr || t_call->kept.empty()) return false;
+  for (const auto& [key, file] : t_call->kept) close(file.fd);
+  t_call->kept.clear();
+  return true;
+}
 
 // A path as varnel formed it, in components: a backslash separates too,
 // empty components go, and trailing blanks and dots of each go (as Windows
@@ -305,7 +344,7 @@ SystemPath ResolveIn(Cache& c, const Spelled& sp, bool keep) {
       if (!variant.empty()) name = variant;
     }
     // Neither the name nor another spelling of it stands there.
-    r.absent = keep && !sp.trailingSeparator && listing != nullptr && dir.listable && !listing->Knows(name);
+    r.absent = keep && !sp.trailingSeparator && listing != nullptr && listing->Complete() && !listing->Knows(name);
   }
   r.path = Join(dir.path, name);
   if (sp.trailingSeparator) {
@@ -337,16 +376,62 @@ SystemPath Resolve(const char* path) {
   return ResolveIn(once, sp, false);
 }
 
+namespace {
+
+// A descriptor kept under a name that now names another file, or none.
+void DropKept(const SystemPath& path) {
+  KeptKey key;
+  if (!KeyOf(path, &key)) return;
+  auto it = t_call->kept.find(key);
+  if (it == t_call->kept.end()) return;
+  close(it->second.fd);
+  t_call->kept.erase(it);
+}
+
+}  // namespace
+
 void NoteCreated(const SystemPath& path, unsigned char type) {
+  DropKept(path);
   if (Listing* l = ListingToUpdate(path)) l->Add(path.name, type);
 }
 
 void NoteRemoved(const SystemPath& path) {
+  DropKept(path);
   if (Listing* l = ListingToUpdate(path)) l->Drop(path.name);
 }
 
 void ForgetDirectories() {
-  if (t_call != nullptr) *t_call = Cache{};
+  if (t_call != nullptr) t_call = std::make_unique<Cache>();
+}
+
+bool KeyOf(const SystemPath& path, KeptKey* key) {
+  if (t_call == nullptr || path.directory == nullptr || !path.directory->listable) return false;
+  key->dev = path.directory->dev;
+  key->ino = path.directory->ino;
+  key->name = path.name;
+  return true;
+}
+
+int TakeKept(const KeptKey& key) {
+  if (t_call == nullptr) return -1;
+  auto it = t_call->kept.find(key);
+  if (it == t_call->kept.end()) return -1;
+  Cache::KeptFile file = it->second;
+  t_call->kept.erase(it);
+  if (file.atStart || lseek(file.fd, 0, SEEK_SET) == 0) return file.fd;
+  close(file.fd);
+  return -1;
+}
+
+bool Keep(const KeptKey& key, int fd, bool atStart) {
+  if (t_call == nullptr || t_call->kept.size() >= kMaxKept) return false;
+  return t_call->kept.emplace(key, Cache::KeptFile{fd, atStart}).second;
+}
+
+int OpenDescriptor(const char* path, int flags, mode_t mode) {
+  int fd = open(path, flags, mode);
+  if (fd < 0 && OutOfDescriptors()) fd = open(path, flags, mode);
+  return fd;
 }
 
 bool ForEachEntry(const char* directory, const EntryVisitor& visit) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,29 @@ void NoteCreated(const SystemPath& path, unsigned char type);
 void NoteRemoved(const SystemPath& path);
 // Directories were moved: nothing kept can be trusted.
 void ForgetDirectories();
+
+// Read-only descriptors of regular files that the call has done with are
+// kept for the next open of the same entry in the same call (until the call
+// itself creates, moves or removes something under that name).  The key of
+// an entry is its directory's identity and its name; KeyOf is false when the
+// entry cannot be kept (outside a call, for one).
+struct KeptKey {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string name;
+  bool operator<(const KeptKey& o) const {
+    return dev != o.dev ? dev < o.dev : ino != o.ino ? ino < o.ino : name < o.name;
+  }
+};
+bool KeyOf(const SystemPath& path, KeptKey* key);
+// The kept descriptor, at offset 0, handed over; -1 when there is none.
+int TakeKept(const KeptKey& key);
+// Takes the descriptor over (atStart: its offset is 0); false when it is not
+// kept, and the caller closes it.
+bool Keep(const KeptKey& key, int fd, bool atStart);
+// open(2), once more after closing the kept descriptors when the process
+// has run out of them.
+int OpenDescriptor(const char* path, int flags, mode_t mode = 0);
 
 // Calls visit(directory, name, type) for each entry of a directory (a
 // prefix as varnel forms it, "" for the current directory), with the
