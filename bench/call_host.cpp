@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
                  "usage: call_host LIBRARY ARGFILE LIBDIR WORKDIR LOGFILE SUBMITFILE DOWNLOAD LOGLEVEL [--peak-rss]\n");
     return 2;
   }
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  void* library = dlopen(argv[1], RTLD_LAZY | RTLD_LOCAL);
   if (library == nullptr) {
     std::fprintf(stderr, "%s\n", dlerror());
     return 2;

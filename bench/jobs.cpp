@@ -79,6 +79,45 @@ void RegionWriter::FillTo(uint32_t size) {
   Flush();
 }
 
+uint32_t Share(uint32_t total, int parts, int i) {
+  const uint32_t n = static_cast<uint32_t>(parts);
+  return total / n + (static_cast<uint32_t>(i) < total % n ? 1 : 0);
+}
+
+std::string FileObject(const std::string& name, uint32_t aromSize, uint32_t xramSize,
+                       const std::vector<std::string>& globals, const std::vector<External>& externals) {
+  if (2 * externals.size() > xramSize) throw std::logic_error("no room for the relocation items");
+  std::string obj = S0(name) + S3(1, "AROM") + S4(1, aromSize) + S3(2, "XRAM") + S4(2, xramSize);
+  for (size_t g = 0; g < globals.size(); ++g) obj += S8(2, static_cast<uint32_t>(g), globals[g]);
+  for (size_t k = 0; k < externals.size(); ++k)
+    obj += S7(2, static_cast<uint32_t>(2 * k), externals[k].subtract, externals[k].name);
+  RegionWriter xram(&obj, 2);
+  for (size_t k = 0; k < externals.size(); ++k) xram.Relocation(0xC0, 1, static_cast<uint32_t>(k));
+  xram.FillTo(xramSize);
+  RegionWriter arom(&obj, 1);
+  arom.FillTo(aromSize);
+  return obj + S9();
+}
+
+std::string HalfNeededLibrary(int modules, int* needed, int* dropped) {
+  // The unneeded ones first: a module's globals count against the table
+  // until it is dropped, so they must come while there is room for them.
+  std::string lib;
+  for (int m = 0; m < modules; ++m) {
+    if (m >= modules / 2) {
+      lib += S0(varnel::Format("LM%05d", *needed)) + S3(1, "AROM") + S4(1, 2) +
+             S8(1, 0, varnel::Format("L%05d", *needed)) + Record(2, {0, 0, 1, 1, 0xA5, 0x5A}) + S9();
+      ++*needed;
+    } else {
+      lib += S0(varnel::Format("XM%05d", *dropped)) + S3(1, "AROM") + S4(1, 4);
+      for (int g = 0; g < 5; ++g) lib += S8(1, static_cast<uint32_t>(g), varnel::Format("X%05d", *dropped * 5 + g));
+      lib += Record(2, {0, 0, 1, 3, 1, 2, 3, 4}) + S9();
+      ++*dropped;
+    }
+  }
+  return lib;
+}
+
 void WriteCrlf(const std::string& path, const std::string& lfText) {
   std::string crlf;
   crlf.reserve(lfText.size() + lfText.size() / 16);
@@ -177,7 +216,6 @@ CallJob WriteCallJob(const std::string& root, const CallJobShape& shape) {
   int neededNext = 0;
   int dropped = 0;
   for (int f = 0; f < n; ++f) {
-    const uint32_t uf = static_cast<uint32_t>(f);
     const std::string name = varnel::Format("FB%02d", f);
     std::string listed = name;
     if (shape.lowerCaseNames)
@@ -185,44 +223,16 @@ CallJob WriteCallJob(const std::string& root, const CallJobShape& shape) {
                      [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     arg += varnel::Format(" %d %s\n", 1 + f % 14, listed.c_str());
 
-    uint32_t aromSize = fbProgram / static_cast<uint32_t>(n) + (uf < fbProgram % static_cast<uint32_t>(n) ? 1 : 0);
-    uint32_t xramSize =
-        job.dataBytes / static_cast<uint32_t>(n) + (uf < job.dataBytes % static_cast<uint32_t>(n) ? 1 : 0);
-    int globals = fbGlobals / n + (f < fbGlobals % n ? 1 : 0);
-    std::string obj = S0(name) + S3(1, "AROM") + S4(1, aromSize) + S3(2, "XRAM") + S4(2, xramSize);
-    for (int g = 0; g < globals; ++g)
-      obj += S8(2, static_cast<uint32_t>(g), varnel::Format("G%05d", globalBase + g));
-    globalBase += globals;
-    std::vector<int> mine;
-    for (int e = f; e < fbExterns; e += n) mine.push_back(e);
-    if (2 * mine.size() > xramSize) throw std::logic_error("no room for the relocation items");
-    for (size_t k = 0; k < mine.size(); ++k)
-      obj += S7(2, static_cast<uint32_t>(2 * k), mine[k] % 7 == 6, targets[static_cast<size_t>(mine[k])]);
-    RegionWriter xram(&obj, 2);
-    for (size_t k = 0; k < mine.size(); ++k) xram.Relocation(0xC0, 1, static_cast<uint32_t>(k));
-    xram.FillTo(xramSize);
-    RegionWriter arom(&obj, 1);
-    arom.FillTo(aromSize);
-    obj += S9();
+    std::vector<std::string> globals;
+    for (int g = 0, count = static_cast<int>(Share(static_cast<uint32_t>(fbGlobals), n, f)); g < count; ++g)
+      globals.push_back(varnel::Format("G%05d", globalBase++));
+    std::vector<External> externals;
+    for (int e = f; e < fbExterns; e += n) externals.push_back({targets[static_cast<size_t>(e)], e % 7 == 6});
+    std::string obj = FileObject(name, Share(fbProgram, n, f), Share(job.dataBytes, n, f), globals, externals);
     WriteLibraryFile(job.libraryDir + name + ".OBJ", obj);
 
     if (!hasRp[static_cast<size_t>(f)]) continue;
-    // Twenty modules that are not needed, then twenty that are: a module's
-    // globals count against the table until it is dropped, so the unneeded
-    // ones come while there is room for them.
-    std::string lib;
-    for (int m = 0; m < kRpModules; ++m) {
-      if (m >= kRpModules / 2) {
-        lib += S0(varnel::Format("LM%05d", neededNext)) + S3(1, "AROM") + S4(1, 2) +
-               S8(1, 0, varnel::Format("L%05d", neededNext)) + Record(2, {0, 0, 1, 1, 0xA5, 0x5A}) + S9();
-        ++neededNext;
-      } else {
-        lib += S0(varnel::Format("XM%05d", dropped)) + S3(1, "AROM") + S4(1, 4);
-        for (int g = 0; g < 5; ++g) lib += S8(1, static_cast<uint32_t>(g), varnel::Format("X%05d", dropped * 5 + g));
-        lib += Record(2, {0, 0, 1, 3, 1, 2, 3, 4}) + S9();
-        ++dropped;
-      }
-    }
+    std::string lib = HalfNeededLibrary(kRpModules, &neededNext, &dropped);
     WriteLibraryFile(job.libraryDir + name + "RP.OBJ", lib);
   }
   arg += "XXX\n32FFFF000000\n";

@@ -50,6 +50,27 @@ class RegionWriter {
   uint32_t offset_ = 0;
 };
 
+// The share of `total` that part `i` of `parts` takes; the first parts take
+// one more each while there is a remainder.
+uint32_t Share(uint32_t total, int parts, int i);
+
+struct External {
+  std::string name;
+  bool subtract;
+};
+
+// An object of `aromSize` program bytes (region 1) and `xramSize` data bytes
+// (region 2): the globals at data offsets 0, 1, ..., and an external at
+// every even data offset from 0, each with a relocation item there (as many
+// stored fixups as externals); the rest of both regions filled.
+std::string FileObject(const std::string& name, uint32_t aromSize, uint32_t xramSize,
+                       const std::vector<std::string>& globals, const std::vector<External>& externals);
+
+// A library of `modules` modules: the first half are not needed (five
+// globals each), the second half are, each defining L%05d for the numbers
+// from *needed on.  *needed and *dropped count on.
+std::string HalfNeededLibrary(int modules, int* needed, int* dropped);
+
 // Writes LF-ended text with CR LF line ends, as the host's tools write them.
 void WriteCrlf(const std::string& path, const std::string& lfText);
 

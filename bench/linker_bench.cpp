@@ -75,44 +75,20 @@ Workload Generate(int percent) {
 
   const uint32_t fileProgram = w.programBytes - static_cast<uint32_t>(neededModules) * 2;
   for (int f = 0; f < fileObjects; ++f) {
-    uint32_t aromSize = fileProgram / fileObjects + (static_cast<uint32_t>(f) < fileProgram % fileObjects ? 1 : 0);
-    uint32_t xramSize = w.dataBytes / fileObjects + (static_cast<uint32_t>(f) < w.dataBytes % fileObjects ? 1 : 0);
-    std::string obj = S0(varnel::Format("FILE%03d", f)) + S3(1, "AROM") + S4(1, aromSize) + S3(2, "XRAM") +
-                      S4(2, xramSize);
-    for (int g = 0; g < globalsPerFile; ++g)
-      obj += S8(2, static_cast<uint32_t>(g), varnel::Format("G%05d", f * globalsPerFile + g));
-    std::vector<int> mine;
-    for (int e = f; e < externs; e += fileObjects) mine.push_back(e);
-    for (size_t k = 0; k < mine.size(); ++k)
-      obj += S7(2, static_cast<uint32_t>(2 * k), mine[k] % 7 == 6, targets[static_cast<size_t>(mine[k])]);
-    RegionWriter xram(&obj, 2);
-    for (size_t k = 0; k < mine.size(); ++k) xram.Relocation(0xC0, 1, static_cast<uint32_t>(k));
-    xram.FillTo(xramSize);
-    RegionWriter arom(&obj, 1);
-    arom.FillTo(aromSize);
-    obj += S9();
+    std::vector<std::string> globals;
+    for (int g = 0; g < globalsPerFile; ++g) globals.push_back(varnel::Format("G%05d", f * globalsPerFile + g));
+    std::vector<External> mine;
+    for (int e = f; e < externs; e += fileObjects) mine.push_back({targets[static_cast<size_t>(e)], e % 7 == 6});
     std::string name = varnel::Format("FILE%03d.OBJ", f);
-    WriteCrlf(w.dir + name, obj);
+    WriteCrlf(w.dir + name, FileObject(varnel::Format("FILE%03d", f), Share(fileProgram, fileObjects, f),
+                                       Share(w.dataBytes, fileObjects, f), globals, mine));
     submit += "FILE     " + w.dir + name + "\n";
   }
   int needed = 0;
   int dropped = 0;
   for (int l = 0; l < libraries; ++l) {
-    std::string lib;
-    for (int m = 0; m < modulesPerLibrary; ++m) {
-      if (m >= modulesPerLibrary / 2) {
-        lib += S0(varnel::Format("LM%05d", needed)) + S3(1, "AROM") + S4(1, 2) +
-               S8(1, 0, varnel::Format("L%05d", needed)) + Record(2, {0, 0, 1, 1, 0xA5, 0x5A}) + S9();
-        ++needed;
-      } else {
-        lib += S0(varnel::Format("XM%05d", dropped)) + S3(1, "AROM") + S4(1, 4);
-        for (int g = 0; g < 5; ++g) lib += S8(1, static_cast<uint32_t>(g), varnel::Format("X%05d", dropped * 5 + g));
-        lib += Record(2, {0, 0, 1, 3, 1, 2, 3, 4}) + S9();
-        ++dropped;
-      }
-    }
     std::string name = varnel::Format("LIB%03d.OBJ", l);
-    WriteCrlf(w.dir + name, lib);
+    WriteCrlf(w.dir + name, HalfNeededLibrary(modulesPerLibrary, &needed, &dropped));
     submit += "LIBRARY  " + w.dir + name + "\n";
   }
   WriteCrlf(w.dir + "LINK.CMD", submit);
