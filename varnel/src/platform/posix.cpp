@@ -2,9 +2,10 @@
 //
 // The paths varnel forms are Windows paths (backslashes, names in any case,
 // now and then a trailing blank), so every path passes through
-// posix::Resolve (posix_paths.cpp) before it reaches a system call.  Streams do their own buffering over a
-// file descriptor: the linker reads every object one byte at a time, so the
-// common case of Getc is a compare and an array read.
+// posix::Resolve (posix_paths.cpp) before it reaches a system call.  Streams
+// do their own buffering over a file descriptor: the linker reads every
+// object one byte at a time, so the common case of Getc is a compare and an
+// array read.
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -328,8 +329,8 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
     // may have it, so a refused open leaves its content alone.
     posix::SystemPath sys = posix::Resolve(path);
     fd = posix::OpenDescriptor(sys.path.c_str(),
-              O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW),
-              0666);
+                               O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW),
+                               0666);
     if (fd < 0) return nullptr;
     // Whatever else fails now, the file stands there.
     posix::NoteCreated(sys, DT_REG);

@@ -179,7 +179,7 @@ Listing::Entry* Listing::Variant(std::string_view name) {
 
 // The most descriptors a call keeps open at once: every input file of the
 // largest link, and the temporary files.  Should the process run out of
-// descriptors meanwhile, the kept ones go first (ReleaseKept).
+// descriptors meanwhile, the kept ones go first (OutOfDescriptors).
 constexpr size_t kMaxKept = 192;
 
 struct Cache {
