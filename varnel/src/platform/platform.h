@@ -119,6 +119,7 @@ std::vector<std::string> FindFiles(const char* directory, const char* pattern);
 // and removes.  For directories nobody else changes meanwhile: the call's
 // working directory and its input.  EndCallCache forgets all of it; nothing
 // is kept from one call to the next, and other threads never see it.
+// Neither throws.
 void BeginCallCache();
 void EndCallCache();
 

@@ -448,7 +448,14 @@ bool ForEachEntry(const char* directory, const EntryVisitor& visit) {
 
 namespace varnel::platform {
 
-void BeginCallCache() { posix::t_call = std::make_unique<posix::Cache>(); }
+// Without the memory for it the call runs as any path outside a call does.
+void BeginCallCache() {
+  try {
+    posix::t_call = std::make_unique<posix::Cache>();
+  } catch (...) {
+    posix::t_call.reset();
+  }
+}
 
 void EndCallCache() { posix::t_call.reset(); }
 
