@@ -401,7 +401,13 @@ void NoteRemoved(const SystemPath& path) {
 }
 
 void ForgetDirectories() {
-  if (t_call != nullptr) t_call = std::make_unique<Cache>();
+  if (t_call == nullptr) return;
+  t_call.reset();
+  try {
+    t_call = std::make_unique<Cache>();
+  } catch (...) {
+    // The rest of the call goes without.
+  }
 }
 
 bool KeyOf(const SystemPath& path, KeptKey* key) {
