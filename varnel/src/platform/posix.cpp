@@ -624,27 +624,33 @@ bool Rename(const char* from, const char* to) {
   return true;
 }
 
+namespace {
+
+// The last-write time of an open file as DOS date and time, 0 and 0 when it
+// cannot be read or converted.
+void DosTimeOf(int fd, uint16_t* dosDate, uint16_t* dosTime) {
+  struct stat st;
+  *dosDate = 0;
+  *dosTime = 0;
+  if (fstat(fd, &st) == 0) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
+}
+
+}  // namespace
+
 bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   if (path == nullptr) return false;
   posix::KeptKey key;
   bool keepable;
   int fd = OpenForReading(path, &key, &keepable);
   if (fd < 0) return false;
-  struct stat st;
-  bool known = fstat(fd, &st) == 0;
+  DosTimeOf(fd, dosDate, dosTime);
   DoneReading(fd, key, keepable, true);
-  *dosDate = 0;
-  *dosTime = 0;
-  if (known) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
   return true;
 }
 
 bool GetStreamDosTime(Stream* s, uint16_t* dosDate, uint16_t* dosTime) {
   if (s == nullptr) return false;
-  struct stat st;
-  *dosDate = 0;
-  *dosTime = 0;
-  if (fstat(s->fd, &st) == 0) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
+  DosTimeOf(s->fd, dosDate, dosTime);
   return true;
 }
 
