@@ -18,88 +18,13 @@
 #include <vector>
 
 #include "format.h"
+#include "jobs.h"
 #include "linker.h"
 #include "platform/platform.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::string Record(int type, const Bytes& data) {
-  unsigned count = static_cast<unsigned>(data.size()) + 1;
-  unsigned sum = count;
-  std::string line = varnel::Format("S%X%02X", static_cast<unsigned>(type), count);
-  for (uint8_t b : data) {
-    sum += b;
-    line += varnel::Format("%02X", static_cast<unsigned>(b));
-  }
-  return line + varnel::Format("%02X\n", ~sum & 0xFFu);
-}
-
-Bytes Word(uint32_t v) { return {static_cast<uint8_t>((v >> 8) & 0xFF), static_cast<uint8_t>(v & 0xFF)}; }
-
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-std::string S0(const std::string& name) { return Record(0, Cat({0, 0}, Text(name))); }
-std::string S3(int r, const std::string& name) {
-  return Record(3, Cat({0, 0, static_cast<uint8_t>(r)}, Text(name)));
-}
-std::string S4(int r, uint32_t high) { return Record(4, Cat(Cat(Word(0), {static_cast<uint8_t>(r)}), Word(high))); }
-std::string S8(int r, uint32_t offset, const std::string& name) {
-  return Record(8, Cat(Cat(Word(offset), {static_cast<uint8_t>(r), 0, 0}), Text(name)));
-}
-std::string S7(int r, uint32_t offset, bool subtract, const std::string& name) {
-  return Record(7, Cat(Cat(Word(offset), {static_cast<uint8_t>(r | (subtract ? 0x20 : 0))}), Text(name)));
-}
-std::string S9() { return "S9030000FC\n"; }
-
-// Writes a region's bytes as S2 records of at most 72 payload bytes.
-class RegionWriter {
- public:
-  RegionWriter(std::string* out, int region) : out_(out), region_(region) {}
-  void Item(const Bytes& item, uint32_t width) {
-    if (payload_.size() + item.size() > 72) Flush();
-    payload_ = Cat(payload_, item);
-    offset_ += width;
-  }
-  void Relocation(int type, int target, uint32_t operand) {
-    Item(Cat({static_cast<uint8_t>(type | target)}, Word(operand)), (type == 0xC0 || type == 0xE0) ? 2 : 1);
-  }
-  void Literal(uint32_t n) {
-    Bytes run = {static_cast<uint8_t>(n - 1)};
-    for (uint32_t k = 0; k < n; ++k) run.push_back(static_cast<uint8_t>(offset_ + k));
-    Item(run, n);
-  }
-  void Flush() {
-    if (!payload_.empty()) *out_ += Record(2, Cat(Cat(Word(start_), {static_cast<uint8_t>(region_)}), payload_));
-    payload_.clear();
-    start_ = offset_;
-  }
-  // Fills the region up to `size` bytes with relocation items and literal
-  // runs by turns.
-  void FillTo(uint32_t size) {
-    bool relocate = true;
-    while (offset_ < size) {
-      uint32_t left = size - offset_;
-      if (relocate && left >= 2) Relocation(0xC0, region_, offset_);
-      else Literal(std::min<uint32_t>(left, 6));
-      relocate = !relocate;
-    }
-    Flush();
-  }
-
- private:
-  std::string* out_;
-  int region_;
-  Bytes payload_;
-  uint32_t start_ = 0;
-  uint32_t offset_ = 0;
-};
+using namespace varnel::bench;
 
 struct Workload {
   std::string dir;
@@ -109,17 +34,6 @@ struct Workload {
   int globals = 0;
   int externs = 0;
 };
-
-void WriteText(const std::string& path, const std::string& lfText) {
-  std::string crlf;
-  for (char c : lfText) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
-  }
-  std::ofstream(path, std::ios::binary) << crlf;
-}
-
-int Scaled(int full, int percent) { return static_cast<int>(std::lround(full * percent / 100.0)); }
 
 Workload Generate(int percent) {
   Workload w;
@@ -161,47 +75,23 @@ Workload Generate(int percent) {
 
   const uint32_t fileProgram = w.programBytes - static_cast<uint32_t>(neededModules) * 2;
   for (int f = 0; f < fileObjects; ++f) {
-    uint32_t aromSize = fileProgram / fileObjects + (static_cast<uint32_t>(f) < fileProgram % fileObjects ? 1 : 0);
-    uint32_t xramSize = w.dataBytes / fileObjects + (static_cast<uint32_t>(f) < w.dataBytes % fileObjects ? 1 : 0);
-    std::string obj = S0(varnel::Format("FILE%03d", f)) + S3(1, "AROM") + S4(1, aromSize - 1) + S3(2, "XRAM") +
-                      S4(2, xramSize - 1);
-    for (int g = 0; g < globalsPerFile; ++g)
-      obj += S8(2, static_cast<uint32_t>(g), varnel::Format("G%05d", f * globalsPerFile + g));
-    std::vector<int> mine;
-    for (int e = f; e < externs; e += fileObjects) mine.push_back(e);
-    for (size_t k = 0; k < mine.size(); ++k)
-      obj += S7(2, static_cast<uint32_t>(2 * k), mine[k] % 7 == 6, targets[static_cast<size_t>(mine[k])]);
-    RegionWriter xram(&obj, 2);
-    for (size_t k = 0; k < mine.size(); ++k) xram.Relocation(0xC0, 1, static_cast<uint32_t>(k));
-    xram.FillTo(xramSize);
-    RegionWriter arom(&obj, 1);
-    arom.FillTo(aromSize);
-    obj += S9();
+    std::vector<std::string> globals;
+    for (int g = 0; g < globalsPerFile; ++g) globals.push_back(varnel::Format("G%05d", f * globalsPerFile + g));
+    std::vector<External> mine;
+    for (int e = f; e < externs; e += fileObjects) mine.push_back({targets[static_cast<size_t>(e)], e % 7 == 6});
     std::string name = varnel::Format("FILE%03d.OBJ", f);
-    WriteText(w.dir + name, obj);
+    WriteCrlf(w.dir + name, FileObject(varnel::Format("FILE%03d", f), Share(fileProgram, fileObjects, f),
+                                       Share(w.dataBytes, fileObjects, f), globals, mine));
     submit += "FILE     " + w.dir + name + "\n";
   }
   int needed = 0;
   int dropped = 0;
   for (int l = 0; l < libraries; ++l) {
-    std::string lib;
-    for (int m = 0; m < modulesPerLibrary; ++m) {
-      if (m >= modulesPerLibrary / 2) {
-        lib += S0(varnel::Format("LM%05d", needed)) + S3(1, "AROM") + S4(1, 1) +
-               S8(1, 0, varnel::Format("L%05d", needed)) + Record(2, {0, 0, 1, 1, 0xA5, 0x5A}) + S9();
-        ++needed;
-      } else {
-        lib += S0(varnel::Format("XM%05d", dropped)) + S3(1, "AROM") + S4(1, 3);
-        for (int g = 0; g < 5; ++g) lib += S8(1, static_cast<uint32_t>(g), varnel::Format("X%05d", dropped * 5 + g));
-        lib += Record(2, {0, 0, 1, 3, 1, 2, 3, 4}) + S9();
-        ++dropped;
-      }
-    }
     std::string name = varnel::Format("LIB%03d.OBJ", l);
-    WriteText(w.dir + name, lib);
+    WriteCrlf(w.dir + name, HalfNeededLibrary(modulesPerLibrary, &needed, &dropped));
     submit += "LIBRARY  " + w.dir + name + "\n";
   }
-  WriteText(w.dir + "LINK.CMD", submit);
+  WriteCrlf(w.dir + "LINK.CMD", submit);
   return w;
 }
 

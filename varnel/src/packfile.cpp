@@ -279,6 +279,11 @@ uint16_t GetPackMemberTime(int member) {
 
 uint32_t PackMemberSize(int member) { return LocatePackMember(member).size; }
 
+bool GetPackFileDosTime(uint16_t* dosDate, uint16_t* dosTime) {
+  PackReaderState& st = State();
+  return st.file != nullptr && platform::GetStreamDosTime(st.file, dosDate, dosTime);
+}
+
 int ExtractPackMember(int member, int unscramble, const char* format, ...) {
   PackReaderState& st = State();
   if (st.file == nullptr || format == nullptr) return 0;

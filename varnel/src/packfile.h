@@ -30,6 +30,9 @@ int GetPackDriverInfo(DriverInfo* destination);
 uint16_t GetPackMemberDate(int member);
 uint16_t GetPackMemberTime(int member);
 uint32_t PackMemberSize(int member);
+// The last-write date and time of the open packed file, as
+// platform::GetFileDosTime gives them; false when none is open.
+bool GetPackFileDosTime(uint16_t* dosDate, uint16_t* dosTime);
 // Copies a member into the file the format names; 1 when it was written
 // completely, 0 when the member is absent or its file cannot be written.
 int ExtractPackMember(int member, int unscramble, const char* format, ...);

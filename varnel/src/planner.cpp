@@ -4,7 +4,9 @@
 // small objects it names.
 #include "planner.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <iterator>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,6 +42,8 @@ struct PlannerState {
   int driverPacked = 0;
   int standardObjects = 0;
   platform::Stream* submit = nullptr;
+  // The CPNUMn objects written in this run.
+  bool cpnumWritten[16] = {};
   // The *.SUP entries, listed once per run and used by both passes.
   bool supplementsListed = false;
   std::vector<std::string> supplements;
@@ -431,15 +435,41 @@ int CheckDuplicateFb(int index) {
   return 0;
 }
 
-void LogFileDate(const char* path) {
-  PlanPrint(0, "USING THIS FILE -> ");
-  uint16_t date = 0, time = 0;
-  if (!platform::GetFileDosTime(path, &date, &time)) PlanError(12, path, LibDir());
+// The rest of a "USING THIS FILE -> " line: the path and its date.
+void PrintFileDate(const char* path, uint16_t date, uint16_t time) {
   int hour = (time >> 11) & 0x1F;
   char letter = hour < 12 ? 'a' : 'p';
   int shown = hour == 12 ? 12 : hour % 12;
   PlanPrint(0, "%s  %02d-%02d-%d %02d:%02d%c\n", path, (date >> 5) & 0x0F, date & 0x1F,
             ((date >> 9) & 0x7F) + 1980, shown, (time >> 5) & 0x3F, letter);
+}
+
+void LogFileDate(const char* path) {
+  PlanPrint(0, "USING THIS FILE -> ");
+  uint16_t date = 0, time = 0;
+  if (!platform::GetFileDosTime(path, &date, &time)) PlanError(12, path, LibDir());
+  PrintFileDate(path, date, time);
+}
+
+// FileExists and LogFileDate with one open of the file: false, and nothing
+// logged, when it cannot be opened for reading.
+bool LogDateIfReadable(const char* path) {
+  platform::Stream* s = OpenShared(path, "r");
+  if (s == nullptr) return false;
+  uint16_t date = 0, time = 0;
+  platform::GetStreamDosTime(s, &date, &time);
+  platform::Close(s);
+  PlanPrint(0, "USING THIS FILE -> ");
+  PrintFileDate(path, date, time);
+  return true;
+}
+
+// LogFileDate for the packed file FindPackFile left open.
+void LogPackFileDate(const char* path) {
+  PlanPrint(0, "USING THIS FILE -> ");
+  uint16_t date = 0, time = 0;
+  if (!GetPackFileDosTime(&date, &time)) PlanError(12, path, LibDir());
+  PrintFileDate(path, date, time);
 }
 
 // Unpacks one required member; a member that cannot be written is error 10.
@@ -507,7 +537,7 @@ void CheckFbFiles() {
     const char* found = FindPackFile(row.name, LibDir());
     if (found != nullptr) {
       std::string packPath = found;
-      LogFileDate(packPath.c_str());
+      LogPackFileDate(packPath.c_str());
       row.packed = 1;
       if (row.number == 15) {
         UnpackDriver(row, packPath.c_str());
@@ -518,8 +548,7 @@ void CheckFbFiles() {
     }
     std::string path = std::string(LibDir()) + row.name + ".OBJ";
     PlanPrint(1, "Checking for unpacked FB file \"%s\"\n", path.c_str());
-    if (!FileExists(path.c_str())) PlanError(5, row.name, LibDir(), LibDir());
-    LogFileDate(path.c_str());
+    if (!LogDateIfReadable(path.c_str())) PlanError(5, row.name, LibDir(), LibDir());
     row.packed = 0;
     PlanPrint(1, "Unpacked files found\n");
   }
@@ -690,10 +719,11 @@ const char* const kCpnumS2[16] = {
     "S206000005000FE5",
 };
 
-// Writes a generated object byte for byte.  One that cannot be created is
-// left to the step that names it; one that is created but not written
-// completely would pass for a valid object, so it ends the stage.
-int WriteTemplateFile(const char* fileName, const std::string& text) {
+// Writes a generated object byte for byte; true when it was written.  One
+// that cannot be created is left to the step that names it; one that is
+// created but not written completely would pass for a valid object, so it
+// ends the stage.
+bool WriteTemplateFile(const char* fileName, const std::string& text) {
   std::string path = std::string(WorkDir()) + fileName;
   // Written in the working directory itself, never where a link points.
   if (path.size() <= kMaxPath && platform::IsLink(path.c_str())) platform::Remove(path.c_str());
@@ -704,14 +734,14 @@ int WriteTemplateFile(const char* fileName, const std::string& text) {
     std::string reason = platform::SystemErrorText(platform::LastError());
     if (path.size() <= kMaxPath && platform::EntryExists(path.c_str()))
       PlanError(13, WorkDir(), fileName, reason.c_str());
-    return 0;
+    return false;
   }
   platform::Printf(f, "%s", text.c_str());
   if (!platform::Close(f)) {
     std::string reason = platform::SystemErrorText(platform::LastError());
     PlanError(13, WorkDir(), fileName, reason.c_str());
   }
-  return 0;
+  return true;
 }
 
 void WriteMxramObject() { WriteTemplateFile("MXRAM.$$$", kMxramObject); }
@@ -719,10 +749,14 @@ void WriteCpnum0Object() { WriteTemplateFile("CPNUM0.$$$", kCpnum0Object); }
 void WriteCpnum0CsObject() { WriteTemplateFile("CPNUM0CS.$$$", kCpnum0CsObject); }
 void WriteRptermObject() { WriteTemplateFile("RPTERM.$$$", kRptermObject); }
 
+// Every FB of a number is preceded by the same CPNUMn object: it is written
+// once a run.
 void WriteCpnumObject(int number) {
+  bool& written = State().cpnumWritten[number];
+  if (written) return;
   std::string text = Format("%s\nS30800008541524F4D43\nS4060000050000F4\n%s\nS9030000FC\n",
                             kCpnumS0[number], kCpnumS2[number]);
-  WriteTemplateFile(Format("CPNUM%d.$$$", number).c_str(), text);
+  written = WriteTemplateFile(Format("CPNUM%d.$$$", number).c_str(), text);
 }
 
 void SubmitLine(const char* format, ...) {
@@ -897,8 +931,7 @@ void SubmitRpFiles() {
         SubmitLine("FILE     %s\n", path.c_str());
       } else {
         std::string path = PlainRpPath(row.name);
-        if (!FileExists(path.c_str())) continue;
-        LogFileDate(path.c_str());
+        if (!LogDateIfReadable(path.c_str())) continue;
         PlanPrint(1, "Submitting RP \"%s\"\n", path.c_str());
         SubmitLine("LIBRARY  %s\n", path.c_str());
       }
@@ -1028,6 +1061,7 @@ int RunPlanner(PlanParams* params) {
   st.libraryDir[0] = '\0';
   st.supplementsListed = false;
   st.supplements.clear();
+  std::fill(std::begin(st.cpnumWritten), std::end(st.cpnumWritten), false);
   st.fbList.count = 0;
   std::memset(params->statusToken, 0, sizeof params->statusToken);
   std::memset(params->firmwareFileName, 0, sizeof params->firmwareFileName);

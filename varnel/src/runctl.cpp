@@ -296,6 +296,15 @@ int RunLinkCall(const CallArgs& a) {
   return st.result;
 }
 
+// What the platform layer learns of the directories during one call, and
+// only during it.
+struct CallCacheScope {
+  CallCacheScope() { platform::BeginCallCache(); }
+  ~CallCacheScope() { platform::EndCallCache(); }
+  CallCacheScope(const CallCacheScope&) = delete;
+  CallCacheScope& operator=(const CallCacheScope&) = delete;
+};
+
 // Every export ends here: no exception leaves the library, no stream stays
 // open, the working directory is free again, and no later report writes
 // into the caller's buffer.
@@ -303,12 +312,17 @@ int GuardedLinkCall(const CallArgs& a) {
   SerialCall serial;
   RunState& st = State();
   int result;
-  try {
-    result = RunLinkCall(a);
-  } catch (...) {
-    result = st.result;
-    if (st.log != nullptr) platform::Close(st.log);
-    st.log = nullptr;
+  {
+    // What the call kept of its directories goes before another process
+    // may have the working directory.
+    CallCacheScope cache;
+    try {
+      result = RunLinkCall(a);
+    } catch (...) {
+      result = st.result;
+      if (st.log != nullptr) platform::Close(st.log);
+      st.log = nullptr;
+    }
   }
   platform::UnlockDirectory(st.workDirLock);
   st.workDirLock = nullptr;

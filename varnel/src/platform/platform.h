@@ -99,6 +99,8 @@ bool Rename(const char* from, const char* to);
 // UTC.  Returns false when the file cannot be opened; a time that cannot be
 // read or converted gives date and time 0 with the result true.
 bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime);
+// The same for the file an open stream reads or writes.
+bool GetStreamDosTime(Stream* stream, uint16_t* dosDate, uint16_t* dosTime);
 // Sets the creation and last-write time of an existing file from a DOS date
 // and time, read as UTC.  Returns false when the file cannot be opened or the
 // date and time are not a valid DOS date and time (nothing changes then).
@@ -109,6 +111,17 @@ bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime);
 // `pattern` ('*' and '?' wildcards, ASCII case-insensitive), ordered by their
 // ASCII upper-cased names.  Returns the names without the directory.
 std::vector<std::string> FindFiles(const char* directory, const char* pattern);
+
+// One link call's run, on the calling thread: from BeginCallCache to
+// EndCallCache the layer may keep what it learns of the directories the
+// call touches (where each lies, the names in it) and answer later paths
+// from that, keeping it in step with what the call itself creates, renames
+// and removes.  For directories nobody else changes meanwhile: the call's
+// working directory and its input.  EndCallCache forgets all of it; nothing
+// is kept from one call to the next, and other threads never see it.
+// Neither throws.
+void BeginCallCache();
+void EndCallCache();
 
 // The C library's text for an error number; 0 gives "No error", a number
 // without a text gives "Unknown error".

@@ -1,10 +1,11 @@
 // POSIX implementation of the platform layer.
 //
 // The paths varnel forms are Windows paths (backslashes, names in any case,
-// now and then a trailing blank), so every path passes through ResolvePath
-// before it reaches a system call.  Streams do their own buffering over a
-// file descriptor: the linker reads every object one byte at a time, so the
-// common case of Getc is a compare and an array read.
+// now and then a trailing blank), so every path passes through
+// posix::Resolve (posix_paths.cpp) before it reaches a system call.  Streams
+// do their own buffering over a file descriptor: the linker reads every
+// object one byte at a time, so the common case of Getc is a compare and an
+// array read.
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,6 +23,7 @@
 
 #include "format.h"
 #include "platform/common.h"
+#include "platform/posix_paths.h"
 
 namespace varnel::platform {
 
@@ -29,87 +32,36 @@ namespace {
 constexpr size_t kBufferSize = 64 * 1024;
 constexpr unsigned char kCtrlZ = 0x1A;
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-bool Lexists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+// stat and lstat of a resolved path; a name the call knows is absent is not
+// looked up again.
+bool Stat(const posix::SystemPath& path, struct stat* st) {
+  if (path.absent) {
+    errno = ENOENT;
+    return false;
+  }
+  return stat(path.path.c_str(), st) == 0;
 }
 
-// The entry of `directory` whose name matches `name` ignoring ASCII case;
-// the smallest in byte order when there are several, "" when none does.
-std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
-  DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
-  if (dir == nullptr) return {};
-  std::string best;
-  while (struct dirent* e = readdir(dir)) {
-    if (common::EqualIgnoringCase(e->d_name, name.c_str()) && (best.empty() || e->d_name < best))
-      best = e->d_name;
+bool Lstat(const posix::SystemPath& path, struct stat* st) {
+  if (path.absent) {
+    errno = ENOENT;
+    return false;
   }
-  closedir(dir);
-  return best;
-}
-
-// The path the system takes for a path as varnel formed it: a backslash
-// separates directories, trailing blanks and dots of each component go (as
-// Windows drops them), and a component that does not exist as spelled is
-// replaced by an existing entry of the same name in another case.  What
-// cannot be found stays as spelled, so a new file keeps its caller's name.
-std::string ResolvePath(const char* path) {
-  bool absolute = IsSeparator(path[0]);
-  std::vector<std::string_view> parts;
-  for (const char* p = path; *p != '\0';) {
-    while (IsSeparator(*p)) ++p;
-    const char* begin = p;
-    while (*p != '\0' && !IsSeparator(*p)) ++p;
-    std::string_view part(begin, static_cast<size_t>(p - begin));
-    if (part != "." && part != "..") {
-      while (!part.empty() && (part.back() == ' ' || part.back() == '.')) part.remove_suffix(1);
-    }
-    if (!part.empty()) parts.push_back(part);
-  }
-
-  // A trailing separator stays: it asks for a directory, as on Windows.
-  const char* tail = parts.empty() ? "" : IsSeparator(path[std::strlen(path) - 1]) ? "/" : "";
-  std::string spelled = absolute ? "/" : "";
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) spelled += '/';
-    spelled += parts[i];
-  }
-  if (parts.empty() || Lexists(spelled + tail)) return spelled + tail;
-
-  std::string resolved = absolute ? "/" : "";
-  for (size_t i = 0; i < parts.size(); ++i) {
-    std::string part(parts[i]);
-    std::string candidate = resolved + part;
-    if (part != "." && part != ".." && !Lexists(candidate)) {
-      std::string match = FindEntryIgnoringCase(resolved, part);
-      if (match.empty()) {
-        // Nothing below a missing entry can exist: keep the rest as spelled.
-        for (size_t j = i + 1; j < parts.size(); ++j) (candidate += '/') += parts[j];
-        return candidate + tail;
-      }
-      candidate = resolved + match;
-    }
-    resolved = candidate;
-    if (i + 1 < parts.size()) resolved += '/';
-  }
-  return resolved + tail;
+  return lstat(path.path.c_str(), st) == 0;
 }
 
 // Opens an existing regular file.  Directories, devices and pipes are no
 // files here and are not even opened (opening a device can do something);
 // O_NONBLOCK keeps a pipe that took the place of the file meanwhile from
 // hanging the open, and fstat has the last word.
-int OpenRegularFile(const char* path, int access) {
-  std::string sys = ResolvePath(path);
+int OpenRegularFile(const posix::SystemPath& sys, int access) {
   struct stat st;
-  if (stat(sys.c_str(), &st) != 0) return -1;
+  if (!Stat(sys, &st)) return -1;
   if (!S_ISREG(st.st_mode)) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
     return -1;
   }
-  int fd = open(sys.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = posix::OpenDescriptor(sys.path.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
@@ -117,6 +69,26 @@ int OpenRegularFile(const char* path, int access) {
     return -1;
   }
   return fd;
+}
+
+int OpenRegularFile(const char* path, int access) { return OpenRegularFile(posix::Resolve(path), access); }
+
+// Opens an existing regular file for reading, or takes the descriptor of it
+// that the call kept; *keepable tells whether it may be kept again when done
+// (DoneReading).
+int OpenForReading(const char* path, posix::KeptKey* key, bool* keepable) {
+  posix::SystemPath sys = posix::Resolve(path);
+  *keepable = posix::KeyOf(sys, key);
+  if (*keepable) {
+    int fd = posix::TakeKept(*key);
+    if (fd >= 0) return fd;
+  }
+  return OpenRegularFile(sys, O_RDONLY);
+}
+
+// Closes a descriptor OpenForReading gave, or keeps it for the call.
+void DoneReading(int fd, const posix::KeptKey& key, bool keepable, bool atStart) {
+  if (!keepable || !posix::Keep(key, fd, atStart)) close(fd);
 }
 
 // Takes the writer's lock on a regular file.  A lock of the open file
@@ -158,6 +130,11 @@ struct Stream {
   bool readFailed = false;
   bool failed = false;
   int error = 0;  // errno of the first failure
+  // A reader's descriptor goes back to the call when it closes; moved: its
+  // offset is no longer 0.
+  bool keepable = false;
+  bool moved = false;
+  posix::KeptKey keptKey;
 #if defined(VARNEL_FAULT_HOOK)
   std::string hookPath;
 #endif
@@ -226,6 +203,7 @@ using common::SetReadFailed;
 bool Fill(Stream* s) {
   s->readPos = s->readEnd = 0;
   for (;;) {
+    s->moved = true;
     ssize_t n = read(s->fd, s->buffer, kBufferSize);
     if (n > 0) {
       s->readEnd = static_cast<size_t>(n);
@@ -341,17 +319,21 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   }
 #endif
   int fd;
+  posix::KeptKey keptKey;
+  bool keepable = false;
   if (reading) {
-    fd = OpenRegularFile(path, O_RDONLY);
+    fd = OpenForReading(path, &keptKey, &keepable);
     if (fd < 0) return nullptr;
   } else {
     // Not O_TRUNC: the file is emptied only once the lock says this writer
     // may have it, so a refused open leaves its content alone.
-    std::string sys = ResolvePath(path);
-    fd = open(sys.c_str(),
-              O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW),
-              0666);
+    posix::SystemPath sys = posix::Resolve(path);
+    fd = posix::OpenDescriptor(sys.path.c_str(),
+                               O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW),
+                               0666);
     if (fd < 0) return nullptr;
+    // Whatever else fails now, the file stands there.
+    posix::NoteCreated(sys, DT_REG);
     struct stat st;
     bool ok = fstat(fd, &st) == 0;
     int error = ok ? 0 : errno;
@@ -366,8 +348,9 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
         error = errno;
       }
     }
-    // O_NONBLOCK only kept a pipe without a reader from hanging the open.
-    if (ok) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK only kept a pipe without a reader from hanging the open;
+    // a regular file takes no notice of it.
+    if (ok && !S_ISREG(st.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!ok) {
       close(fd);
       errno = error;
@@ -377,6 +360,8 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   Stream* s = new Stream;
   s->fd = fd;
   s->reading = reading;
+  s->keepable = keepable;
+  s->keptKey = std::move(keptKey);
   s->text = std::strchr(mode, 'b') == nullptr;
   s->buffer = new unsigned char[kBufferSize];
 #if defined(VARNEL_FAULT_HOOK)
@@ -434,6 +419,7 @@ size_t Read(Stream* s, void* data, size_t count) {
       s->atEnd = true;
       break;
     } else if (count - n >= kBufferSize) {
+      s->moved = true;
       ssize_t got = read(s->fd, out + n, count - n);
       if (got > 0) {
         n += static_cast<size_t>(got);
@@ -486,6 +472,7 @@ bool Seek(Stream* s, int64_t offset) {
   s->pushback = kEndOfFile;
   s->drained = s->atEnd = false;
   UpdateSlow(s);
+  s->moved = true;
   return lseek(s->fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
@@ -531,7 +518,9 @@ bool Close(Stream* s) {
     ok = false;
     if (error == 0) error = EIO;
   }
-  if (close(s->fd) != 0) {
+  if (s->reading && s->keepable && !s->failed) {
+    DoneReading(s->fd, s->keptKey, true, !s->moved);
+  } else if (close(s->fd) != 0) {
     if (ok) error = errno;
     ok = false;
   }
@@ -550,39 +539,68 @@ bool Close(Stream* s) {
 
 bool IsReadableFile(const char* path) {
   if (path == nullptr) return false;
-  int fd = OpenRegularFile(path, O_RDONLY);
+  posix::KeptKey key;
+  bool keepable;
+  int fd = OpenForReading(path, &key, &keepable);
   if (fd < 0) return false;
-  close(fd);
+  DoneReading(fd, key, keepable, true);
   return true;
 }
 
-bool EntryExists(const char* path) { return path != nullptr && Lexists(ResolvePath(path)); }
+bool EntryExists(const char* path) {
+  struct stat st;
+  return path != nullptr && Lstat(posix::Resolve(path), &st);
+}
 
 bool IsLink(const char* path) {
   if (path == nullptr) return false;
   struct stat st;
-  return lstat(ResolvePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  return Lstat(posix::Resolve(path), &st) && S_ISLNK(st.st_mode);
 }
 
 bool IsStreamFile(Stream* s, const char* path) {
   if (s == nullptr || path == nullptr) return false;
   struct stat open, named;
-  return fstat(s->fd, &open) == 0 && lstat(ResolvePath(path).c_str(), &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+  return fstat(s->fd, &open) == 0 && Lstat(posix::Resolve(path), &named) && open.st_dev == named.st_dev &&
+         open.st_ino == named.st_ino;
 }
 
 bool Remove(const char* path) {
   if (path == nullptr) return false;
-  return unlink(ResolvePath(path).c_str()) == 0;
+  posix::SystemPath sys = posix::Resolve(path);
+  if (sys.absent) {
+    errno = ENOENT;
+    return false;
+  }
+  bool ok = unlink(sys.path.c_str()) == 0;
+  if (ok || errno == ENOENT) {
+    int error = errno;
+    posix::NoteRemoved(sys);
+    errno = error;
+  }
+  return ok;
 }
+
+namespace {
+
+unsigned char EntryType(mode_t mode) {
+  if (S_ISREG(mode)) return DT_REG;
+  if (S_ISLNK(mode)) return DT_LNK;
+  if (S_ISDIR(mode)) return DT_DIR;
+  return DT_UNKNOWN;
+}
+
+}  // namespace
 
 bool Rename(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
-  std::string source = ResolvePath(from);
-  std::string target = ResolvePath(to);
+  posix::SystemPath src = posix::Resolve(from);
+  posix::SystemPath dst = posix::Resolve(to);
+  const std::string& source = src.path;
+  std::string& target = dst.path;
   struct stat a, b;
-  if (lstat(source.c_str(), &a) != 0) return false;
-  if (lstat(target.c_str(), &b) == 0) {
+  if (!Lstat(src, &a)) return false;
+  if (Lstat(dst, &b)) {
     if (a.st_dev != b.st_dev || a.st_ino != b.st_ino) {
       // Windows never renames over an existing file; neither does varnel.
       errno = EEXIST;
@@ -596,20 +614,43 @@ bool Rename(const char* from, const char* to) {
     while (!name.empty() && (name.back() == ' ' || name.back() == '.')) name.pop_back();
     target.erase(target.rfind('/') + 1);  // npos + 1 == 0: no directory
     target += name;
+    dst.name = name;
   }
-  return rename(source.c_str(), target.c_str()) == 0;
+  if (rename(source.c_str(), target.c_str()) != 0) return false;
+  posix::NoteRemoved(src);
+  posix::NoteCreated(dst, EntryType(a.st_mode));
+  // A directory moved: every path below it now leads elsewhere.
+  if (S_ISDIR(a.st_mode)) posix::ForgetDirectories();
+  return true;
 }
+
+namespace {
+
+// The last-write time of an open file as DOS date and time, 0 and 0 when it
+// cannot be read or converted.
+void DosTimeOf(int fd, uint16_t* dosDate, uint16_t* dosTime) {
+  struct stat st;
+  *dosDate = 0;
+  *dosTime = 0;
+  if (fstat(fd, &st) == 0) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
+}
+
+}  // namespace
 
 bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   if (path == nullptr) return false;
-  int fd = OpenRegularFile(path, O_RDONLY);
+  posix::KeptKey key;
+  bool keepable;
+  int fd = OpenForReading(path, &key, &keepable);
   if (fd < 0) return false;
-  struct stat st;
-  bool known = fstat(fd, &st) == 0;
-  close(fd);
-  *dosDate = 0;
-  *dosTime = 0;
-  if (known) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
+  DosTimeOf(fd, dosDate, dosTime);
+  DoneReading(fd, key, keepable, true);
+  return true;
+}
+
+bool GetStreamDosTime(Stream* s, uint16_t* dosDate, uint16_t* dosTime) {
+  if (s == nullptr) return false;
+  DosTimeOf(s->fd, dosDate, dosTime);
   return true;
 }
 
@@ -638,20 +679,18 @@ bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
 std::vector<std::string> FindFiles(const char* directory, const char* pattern) {
   std::vector<std::string> names;
   if (pattern == nullptr) return names;
-  std::string dirPath = ResolvePath(directory ? directory : "");
-  DIR* dir = opendir(dirPath.empty() ? "." : dirPath.c_str());
-  if (dir == nullptr) return names;
-  while (struct dirent* e = readdir(dir)) {
-    if (!common::MatchWildcard(pattern, e->d_name)) continue;
-    bool regular = e->d_type == DT_REG;
-    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
-      // What a link names decides, as an open would follow it.
-      struct stat st;
-      regular = fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
-    }
-    if (regular) names.emplace_back(e->d_name);
-  }
-  closedir(dir);
+  posix::ForEachEntry(directory ? directory : "",
+                      [&](const std::string& dir, const std::string& name, unsigned char type) {
+                        if (!common::MatchWildcard(pattern, name.c_str())) return;
+                        bool regular = type == DT_REG;
+                        if (type == DT_UNKNOWN || type == DT_LNK) {
+                          // What a link names decides, as an open would follow it.
+                          struct stat st;
+                          std::string path = dir.empty() ? name : dir + (dir.back() == '/' ? "" : "/") + name;
+                          regular = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+                        }
+                        if (regular) names.push_back(name);
+                      });
   common::SortSearchResults(names);
   return names;
 }
@@ -682,7 +721,7 @@ struct DirectoryLock {
 };
 
 DirectoryLock* LockDirectory(const char* workDir) {
-  std::string dir = ResolvePath(common::PrefixDirectory(workDir).c_str());
+  std::string dir = posix::Resolve(common::PrefixDirectory(workDir).c_str()).path;
   auto* lock = new DirectoryLock;
   lock->fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
   if (lock->fd < 0) {

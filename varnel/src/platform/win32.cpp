@@ -309,6 +309,30 @@ bool Rename(const char* from, const char* to) {
   return from != nullptr && to != nullptr && std::rename(from, to) == 0;
 }
 
+namespace {
+
+// The last-write time of an open file as DOS date and time, 0 and 0 when it
+// cannot be read or converted.
+void DosTimeOf(HANDLE h, uint16_t* dosDate, uint16_t* dosTime) {
+  FILETIME lastWrite;
+  SYSTEMTIME utc;
+  WORD date = 0;
+  WORD time = 0;
+  // The time stays UTC: no conversion to local time before the DOS form.
+  // Not every FileTimeToDosDateTime refuses a year past 2107 (some wrap it
+  // into 1980), so the range is checked here as well.
+  if (h == INVALID_HANDLE_VALUE || !GetFileTime(h, nullptr, nullptr, &lastWrite) ||
+      !FileTimeToSystemTime(&lastWrite, &utc) || utc.wYear < 1980 || utc.wYear > 2107 ||
+      !FileTimeToDosDateTime(&lastWrite, &date, &time)) {
+    date = 0;
+    time = 0;
+  }
+  *dosDate = date;
+  *dosTime = time;
+}
+
+}  // namespace
+
 bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   if (path == nullptr) return false;
   HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -318,21 +342,14 @@ bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
     CloseHandle(h);
     return false;
   }
-  FILETIME lastWrite;
-  SYSTEMTIME utc;
-  WORD date = 0;
-  WORD time = 0;
-  // The time stays UTC: no conversion to local time before the DOS form.
-  // Not every FileTimeToDosDateTime refuses a year past 2107 (some wrap it
-  // into 1980), so the range is checked here as well.
-  if (!GetFileTime(h, nullptr, nullptr, &lastWrite) || !FileTimeToSystemTime(&lastWrite, &utc) ||
-      utc.wYear < 1980 || utc.wYear > 2107 || !FileTimeToDosDateTime(&lastWrite, &date, &time)) {
-    date = 0;
-    time = 0;
-  }
+  DosTimeOf(h, dosDate, dosTime);
   CloseHandle(h);
-  *dosDate = date;
-  *dosTime = time;
+  return true;
+}
+
+bool GetStreamDosTime(Stream* s, uint16_t* dosDate, uint16_t* dosTime) {
+  if (s == nullptr) return false;
+  DosTimeOf(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(s->file))), dosDate, dosTime);
   return true;
 }
 
@@ -372,6 +389,10 @@ std::vector<std::string> FindFiles(const char* directory, const char* pattern) {
   common::SortSearchResults(names);
   return names;
 }
+
+// Windows finds names ignoring case itself: there is nothing to keep.
+void BeginCallCache() {}
+void EndCallCache() {}
 
 std::string SystemErrorText(int error) {
   bool known = error > 0 && error < _sys_nerr;
