@@ -16,6 +16,29 @@ struct Spec {
   int bits = 32;  // width of an integer argument
 };
 
+// Copies the few bytes of a field or a literal run with fixed-size moves (two
+// of them, overlapping) rather than a library call per piece.
+template <size_t kSize>
+inline void CopyEnds(char* to, const char* from, size_t n) {
+  char head[kSize], tail[kSize];
+  std::memcpy(head, from, kSize);
+  std::memcpy(tail, from + n - kSize, kSize);
+  std::memcpy(to, head, kSize);
+  std::memcpy(to + n - kSize, tail, kSize);
+}
+
+inline void CopyShort(char* to, const char* from, size_t n) {
+  if (n > 32) std::memcpy(to, from, n);
+  else if (n > 16) CopyEnds<16>(to, from, n);
+  else if (n >= 8) CopyEnds<8>(to, from, n);
+  else if (n >= 4) CopyEnds<4>(to, from, n);
+  else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
+
 // Where a formatted text is put together: a stack buffer that goes into the
 // text when it is full and at the end, so that a line is allocated once.
 // The common cases are inline; the spills are not, to keep them small.
@@ -31,7 +54,7 @@ class Sink {
   }
   void Put(const char* text, size_t n) {
     if (n <= sizeof buffer_ - used_) {
-      std::memcpy(buffer_ + used_, text, n);
+      CopyShort(buffer_ + used_, text, n);
       used_ += n;
     } else {
       PutLong(text, n);
@@ -74,7 +97,9 @@ void Emit(Sink& out, const Spec& s, std::string_view prefix, size_t zeros, std::
           bool zeroPadAllowed) {
   const int64_t len = static_cast<int64_t>(prefix.size() + zeros + text.size());
   const int64_t fill = s.width > len ? s.width - len : 0;
-  if (s.left) {
+  if (fill == 0 && zeros == 0 && prefix.empty()) {
+    out.Put(text);
+  } else if (s.left) {
     out.Put(prefix);
     out.Fill('0', static_cast<int64_t>(zeros));
     out.Put(text);
@@ -91,12 +116,6 @@ void Emit(Sink& out, const Spec& s, std::string_view prefix, size_t zeros, std::
   }
 }
 
-// Decimal digits two at a time.
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 // The digits of `v` in the base of `conv`, written backwards from `end`;
 // returns the first.  0 has no digits.
 char* Digits(char* end, char conv, uint64_t v) {
@@ -111,11 +130,11 @@ char* Digits(char* end, char conv, uint64_t v) {
     uint32_t w = static_cast<uint32_t>(v);
     for (; w >= 100; w /= 100) {
       first -= 2;
-      std::memcpy(first, kDigitPairs + 2 * (w % 100), 2);
+      std::memcpy(first, kDecimalPairs + 2 * (w % 100), 2);
     }
     if (w >= 10) {
       first -= 2;
-      std::memcpy(first, kDigitPairs + 2 * w, 2);
+      std::memcpy(first, kDecimalPairs + 2 * w, 2);
     } else if (w > 0) {
       *--first = static_cast<char>('0' + w);
     }
@@ -140,6 +159,10 @@ void EmitInteger(Sink& out, const Spec& s, char conv, bool negative, uint64_t ma
   } else if (s.alt) {
     if ((conv == 'x' || conv == 'X') && magnitude != 0) prefix = (conv == 'X') ? "0X" : "0x";
     if (conv == 'o' && zeros == 0) zeros = 1;
+  }
+  if (zeros == 0 && prefix.empty() && s.width <= static_cast<int64_t>(length)) {
+    out.Put(first, length);  // the field is its digits: the common case
+    return;
   }
   Emit(out, s, prefix, zeros, std::string_view(first, length), s.precision < 0);
 }

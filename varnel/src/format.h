@@ -37,4 +37,10 @@ size_t FormatTo(char* buffer, size_t capacity, const char* format, ...);
 // assigned, or -1 when the text ends before the first conversion.
 int ScanText(const char* text, const char* format, ...);
 
+// Decimal digits two at a time, "00" to "99".
+inline constexpr char kDecimalPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 }  // namespace varnel
