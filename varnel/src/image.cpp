@@ -11,6 +11,7 @@
 
 #include "files.h"
 #include "format.h"
+#include "input_buffer.h"
 #include "linker.h"
 #include "planner.h"
 #include "platform/platform.h"
@@ -143,6 +144,7 @@ struct ImageState {
   const char* workDir = "";
   platform::Stream* output = nullptr;
   platform::Stream* firmware = nullptr;
+  InputBuffer firmwareInput;
   platform::Stream* argFile = nullptr;
   uint32_t ramUnits = 0;
 
@@ -373,13 +375,13 @@ int ParseHexDigit(int c) {
 // value takes it whole, so that such digits never pass for a plausible
 // address or count, while the stored bytes and the checksum take its low
 // 8 bits.
-bool ReadHexBytes(int n, int& remaining, platform::Stream* s, uint8_t& sum, uint32_t& value,
+bool ReadHexBytes(int n, int& remaining, InputBuffer& s, uint8_t& sum, uint32_t& value,
                   uint8_t* store = nullptr) {
   value = 0;
   for (int i = 0; i < n; ++i) {
-    int hi = platform::Getc(s);
+    int hi = s.Next();
     if (hi == platform::kEndOfFile) return false;
-    int lo = platform::Getc(s);
+    int lo = s.Next();
     if (lo == platform::kEndOfFile) return false;
     const int byte = 16 * ParseHexDigit(hi) + ParseHexDigit(lo);
     const uint8_t low = static_cast<uint8_t>(byte & 0xFF);
@@ -391,13 +393,14 @@ bool ReadHexBytes(int n, int& remaining, platform::Stream* s, uint8_t& sum, uint
   return true;
 }
 
-int ReadFirmwareRecord(platform::Stream* s, FirmwareRecord& rec) {
+int ReadFirmwareRecord(InputBuffer& s, FirmwareRecord& rec) {
+  if (!s.AtRecord()) return kRecordEof;
   int c;
   do {
-    c = platform::Getc(s);
+    c = s.Next();
     if (c == platform::kEndOfFile) return kRecordEof;
   } while (c != 'S');
-  int type = platform::Getc(s);
+  int type = s.Next();
   if (type == platform::kEndOfFile) return kRecordEof;
   int addressBytes = 0;
   bool endRecord = false;
@@ -428,7 +431,7 @@ int ReadFirmwareRecord(platform::Stream* s, FirmwareRecord& rec) {
 
 void OpenFirmwareFile() {
   State().firmware =
-      OpenInWorkDir(State().params->firmwareFileName, "r", "Opening module driver firmware file \"%s\"\n");
+      OpenInWorkDir(State().params->firmwareFileName, "rb", "Opening module driver firmware file \"%s\"\n");
 }
 
 void CloseFirmwareFile() {
@@ -705,14 +708,15 @@ void ProcessFirmwareFile() {
   pass.sectorSize = static_cast<uint32_t>(st.status.flashSize) * kFlashSectorUnit;
   for (;;) {  // one turn per pass; a second turn is the replay
     platform::Seek(st.firmware, 0);
+    st.firmwareInput.Start(st.firmware);
     pass.recordNumber = 0;
     bool restart = false;
     while (!restart) {
       FirmwareRecord rec;
-      int result = ReadFirmwareRecord(st.firmware, rec);
+      int result = ReadFirmwareRecord(st.firmwareInput, rec);
       // A read error is no end of the file: the firmware counts as one that
       // did not open, never as records that end early.
-      if (platform::ReadFailed(st.firmware)) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
+      if (st.firmwareInput.Failed()) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
       ++pass.recordNumber;
       switch (result) {
         case kRecordEof: ImageError(kErrEndOfFile, pass.recordNumber);

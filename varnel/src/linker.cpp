@@ -5,11 +5,13 @@
 #include "linker.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstring>
 
 #include "files.h"
 #include "format.h"
+#include "input_buffer.h"
 
 namespace varnel {
 namespace {
@@ -174,6 +176,7 @@ struct LinkerState {
 
   const InputFileEntry* currentFile = nullptr;
   platform::Stream* objectFile = nullptr;
+  InputBuffer objectInput;
   platform::Stream* submitFile = nullptr;
   platform::Stream* outputFile = nullptr;
 };
@@ -380,32 +383,58 @@ void AddGlobal(int region, int offset, const char* name, size_t length, uint32_t
 
 // ---- object records ---------------------------------------------------------
 
-bool IsBlank(int c) {
+constexpr bool IsBlank(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-int HexDigit(int c) {
+constexpr int HexDigit(int c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
+// What a byte of an object file is to the record reader: the value of a
+// hexadecimal digit, kBlankByte or kOtherByte; one look-up per byte.
+constexpr int8_t kBlankByte = 16;
+constexpr int8_t kOtherByte = 17;
+constexpr auto kByteClass = [] {
+  std::array<int8_t, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = static_cast<int8_t>(HexDigit(c) >= 0 ? HexDigit(c) : IsBlank(c) ? kBlankByte : kOtherByte);
+  return table;
+}();
+
 // Reads a field of exactly `digits` hexadecimal digits after optional white
 // space; false when the field is not that many digits, whatever follows the
 // ones there are.
-bool ReadHexField(platform::Stream* in, int digits, int* value) {
-  int c = platform::Getc(in);
-  while (c != platform::kEndOfFile && IsBlank(c)) c = platform::Getc(in);
+bool ReadHexField(InputBuffer& in, int digits, int* value) {
+  int c = in.Next();
+  while (c != platform::kEndOfFile && kByteClass[c] == kBlankByte) c = in.Next();
   int v = 0;
   for (int n = 0; n < digits; ++n) {
-    if (n > 0) c = platform::Getc(in);
-    int d = c == platform::kEndOfFile ? -1 : HexDigit(c);
-    if (d < 0) return false;
-    v = v * 16 + d;
+    if (n > 0) c = in.Next();
+    if (c == platform::kEndOfFile || kByteClass[c] >= kBlankByte) return false;
+    v = v * 16 + kByteClass[c];
   }
   *value = v;
   return true;
+}
+
+// A byte of two digits, as ReadHexField(in, 2, value) reads it; the digits
+// straight from the window where both are there and nothing stands before
+// them.
+bool ReadHexByte(InputBuffer& in, int* value) {
+  if (const uint8_t* p = in.Peek(2)) {
+    const int high = kByteClass[p[0]];
+    const int low = kByteClass[p[1]];
+    if (high < kBlankByte && low < kBlankByte) {
+      in.Skip(2);
+      *value = high * 16 + low;
+      return true;
+    }
+  }
+  return ReadHexField(in, 2, value);
 }
 
 ReadResult ReadObjectRecord() {
@@ -415,10 +444,11 @@ ReadResult ReadObjectRecord() {
   r.valid = 0;
   // A record shorter than its layout reads its missing bytes as 0.
   std::memset(r.data, 0, sizeof r.data);
-  platform::Stream* in = st.objectFile;
+  InputBuffer& in = st.objectInput;
+  if (!in.AtRecord()) return ReadResult::kEnd;
   int c;
   do {
-    c = platform::Getc(in);
+    c = in.Next();
     if (c == platform::kEndOfFile) return ReadResult::kEnd;
   } while (c != 'S');
   int type = 0;
@@ -435,12 +465,12 @@ ReadResult ReadObjectRecord() {
   int sum = count;
   for (int i = 0; i + 1 < count; ++i) {
     int b = 0;
-    if (!ReadHexField(in, 2, &b)) return ReadResult::kDamaged;
+    if (!ReadHexByte(in, &b)) return ReadResult::kDamaged;
     r.data[i] = static_cast<uint8_t>(b);
     sum += b;
   }
   int checksum = 0;
-  if (!ReadHexField(in, 2, &checksum)) return ReadResult::kDamaged;
+  if (!ReadHexByte(in, &checksum)) return ReadResult::kDamaged;
   if (checksum != (~sum & 0xFF)) return ReadResult::kDamaged;
   r.valid = 1;
   return ReadResult::kValid;
@@ -478,7 +508,7 @@ int RecordDataLength() { return std::max(State().record.count - 1, 0); }
 void NextRecord(bool damageIsFatal) {
   LinkerState& st = State();
   ReadResult result = ReadObjectRecord();
-  if (platform::ReadFailed(st.objectFile)) UnreadableObject(*st.currentFile);
+  if (st.objectInput.Failed()) UnreadableObject(*st.currentFile);
   st.recordDamaged = result == ReadResult::kDamaged;
   if (st.recordDamaged && damageIsFatal) DamagedRecord();
 }
@@ -686,8 +716,10 @@ void CloseObjectFile() { CloseInput(State().objectFile); }
 
 bool OpenObjectFile(const InputFileEntry& f) {
   LinkerState& st = State();
-  st.objectFile = f.overlong ? nullptr : OpenShared(f.path, "r");
-  return st.objectFile != nullptr;
+  st.objectFile = f.overlong ? nullptr : OpenShared(f.path, "rb");
+  if (st.objectFile == nullptr) return false;
+  st.objectInput.Start(st.objectFile);
+  return true;
 }
 
 void ReadModuleHeader() {
