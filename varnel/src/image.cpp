@@ -5,6 +5,7 @@
 // supplements -- and then works out whether the module can hold it all.
 #include "image.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -164,6 +165,7 @@ struct ImageState {
 
   uint32_t cursor = 0;
   uint8_t record[kRpRecordBytes] = {};
+  std::string line;  // the download line being written
 
   int failNodeAt = 0;  // test hook: counts down to a failed node allocation
 };
@@ -230,21 +232,35 @@ void ImageProgress(const char* format, ...) {
 // ---------------------------------------------------------------------------
 // The download file and its line writers
 
-void AppendHex(std::string& line, const uint8_t* data, size_t length) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  for (size_t i = 0; i < length; ++i) {
-    line += kDigits[data[i] >> 4];
-    line += kDigits[data[i] & 0x0F];
-  }
+// The tagged lines carry "xx" in place of a checksum.
+constexpr char kLineTail[] = "xx\n";
+
+// Room for a tagged line of `length` data bytes: two digits per byte, and
+// at most 27 characters besides -- "S1", a count of up to 8 digits, the tag,
+// the chunk fields and the tail.
+char* StartLine(size_t length) {
+  std::string& line = State().line;
+  line.resize(32 + 2 * length);
+  char* p = line.data();
+  *p++ = 'S';
+  *p++ = '1';
+  return p;
+}
+
+void FinishLine(platform::Stream* out, char* end) {
+  end = std::copy_n(kLineTail, 3, end);
+  const std::string& line = State().line;
+  platform::Write(out, line.data(), static_cast<size_t>(end - line.data()));
 }
 
 void WriteTaggedRecord(uint16_t tag, const uint8_t* data, size_t length) {
   platform::Stream* out = State().output;
   if (out == nullptr) return;
-  std::string line = Format("S1%02.2X%04.4X", static_cast<unsigned>(length + 3), tag);
-  AppendHex(line, data, length);
-  line += "xx\n";
-  platform::WriteText(out, line.c_str());
+  char* p = StartLine(length);
+  p = PutHex(p, static_cast<uint32_t>(length + 3), 2);
+  p = PutHex(p, tag, 4);
+  p = PutHexBytes(p, data, length);
+  FinishLine(out, p);
 }
 
 void WriteChunkedRecord(uint16_t tag, const uint8_t* data, size_t length) {
@@ -254,11 +270,13 @@ void WriteChunkedRecord(uint16_t tag, const uint8_t* data, size_t length) {
   unsigned sequence = 0;
   do {
     size_t n = length - offset < 32 ? length - offset : 32;
-    std::string line = Format("S1%02.2X%04.4X%02.2X%08.8LX", static_cast<unsigned>(n + 8), tag,
-                              sequence, static_cast<uint32_t>(offset));
-    AppendHex(line, data + offset, n);
-    line += "xx\n";
-    platform::WriteText(out, line.c_str());
+    char* p = StartLine(n);
+    p = PutHex(p, static_cast<uint32_t>(n + 8), 2);
+    p = PutHex(p, tag, 4);
+    p = PutHex(p, sequence, 2);
+    p = PutHex(p, static_cast<uint32_t>(offset), 8);
+    p = PutHexBytes(p, data + offset, n);
+    FinishLine(out, p);
     offset += n;
     if (++sequence == 256) sequence = 1;
   } while (offset < length);

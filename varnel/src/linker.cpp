@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstring>
+#include <string_view>
 
 #include "files.h"
 #include "format.h"
@@ -181,20 +182,29 @@ struct LinkerState {
   platform::Stream* outputFile = nullptr;
 };
 
-LinkerState& State() {
-  static LinkerState state;
-  return state;
-}
+LinkerState g_state;
+
+LinkerState& State() { return g_state; }
 
 // ---- output wrappers ------------------------------------------------------
 
-void LinkPrint(int level, const char* format, ...) {
-  LinkerState& st = State();
-  if (level > st.params->logLevel || st.params->print == nullptr) return;
+void PrintText(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  st.params->print(format, ap);
+  State().params->print(format, ap);
   va_end(ap);
+}
+
+// The level test comes before the call: a line the log level leaves out
+// (the link has one per image byte) costs a compare, not a call.
+bool LinkLogs(int level) {
+  const LinkParams* p = State().params;
+  return level <= p->logLevel && p->print != nullptr;
+}
+
+template <typename... Args>
+void LinkPrint(int level, const char* format, Args... args) {
+  if (LinkLogs(level)) PrintText(format, args...);
 }
 
 void LinkProgress(const char* format, ...) {
@@ -348,10 +358,26 @@ void ClearLinkTables() {
   for (ExternSlot& s : st.externsByAddress) s = {0, -1, -1};
 }
 
+// The line every byte put into the image logs:
+//   "loc: %d  b: %d  sizeof(abOutputData): %d\n" with loc, b and kImageSize,
+// encoded directly, since at log level 0 a link writes tens of thousands.
+void LogPoke(uint32_t loc, uint8_t b) {
+  static_assert(kImageSize == 65535, "the size the line ends with");
+  constexpr std::string_view kTail = "  sizeof(abOutputData): 65535\n";
+  char line[80];
+  char* p = line;
+  p = std::copy_n("loc: ", 5, p);
+  p = PutDecimal(p, static_cast<int32_t>(loc));
+  p = std::copy_n("  b: ", 5, p);
+  p = PutDecimal(p, static_cast<int32_t>(b));
+  p = std::copy(kTail.begin(), kTail.end(), p);
+  *p = '\0';
+  PrintText("%s", line);
+}
+
 void PokeImage(uint32_t loc, uint8_t b) {
   LinkerState& st = State();
-  LinkPrint(0, "loc: %d  b: %d  sizeof(abOutputData): %d\n", static_cast<int32_t>(loc),
-            static_cast<int32_t>(b), static_cast<int32_t>(kImageSize));
+  if (LinkLogs(0)) LogPoke(loc, b);
   if (st.params->execType == 5) {
     if (loc >= kImageSize) LinkError(10);
   } else if (!(loc < 0x6000 || (loc >= 0x8000 && loc <= 0xBFFF))) {
@@ -1164,14 +1190,17 @@ void WriteS1Records(platform::Stream* stream) {
     } while (n < 35 && addr < kS1End && used[addr] && addr % 0x1000 != 0);
     char line[96];
     uint32_t count = n + 3;
-    size_t pos = FormatTo(line, sizeof line, "S1%02X%04X", count, start);
     uint32_t sum = count + (start >> 8) + (start & 0xFF);
-    for (uint32_t k = 0; k < n; ++k) {
-      sum += data[start + k];
-      pos += FormatTo(line + pos, sizeof line - pos, "%02X", static_cast<uint32_t>(data[start + k]));
-    }
-    FormatTo(line + pos, sizeof line - pos, "%02X\n", ~sum & 0xFF);
-    platform::WriteText(stream, line);
+    for (uint32_t k = 0; k < n; ++k) sum += data[start + k];
+    char* end = line;
+    *end++ = 'S';
+    *end++ = '1';
+    end = PutHex(end, count, 2);
+    end = PutHex(end, start, 4);
+    end = PutHexBytes(end, data + start, n);
+    end = PutHex(end, ~sum & 0xFF, 2);
+    *end++ = '\n';
+    platform::Write(stream, line, static_cast<size_t>(end - line));
   }
   platform::WriteText(stream, "S9030000FC\n");
 }
