@@ -34,8 +34,9 @@ class InputBuffer {
   }
 
   // The next `n` bytes where the window holds them all (nullptr where it
-  // does not); Skip(n) then takes them.
+  // does not); Skip(n) then takes them.  Available() bytes are there.
   const uint8_t* Peek(size_t n) const { return end_ - pos_ >= n ? window_ + pos_ : nullptr; }
+  size_t Available() const { return end_ - pos_; }
   void Skip(size_t n) { pos_ += n; }
 
   // Called where a reader begins a record: the point at which reading a

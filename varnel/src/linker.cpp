@@ -489,7 +489,22 @@ ReadResult ReadObjectRecord() {
   // checksum all make it a damaged one.
   if (count > kRecordDataSize) return ReadResult::kDamaged;
   int sum = count;
-  for (int i = 0; i + 1 < count; ++i) {
+  // The data bytes straight from the window while they are two digits each,
+  // then byte by byte from where that stopped.
+  int i = 0;
+  if (count > 1) {
+    const uint8_t* p = in.Peek(0);
+    const int inWindow = static_cast<int>(std::min<size_t>(in.Available() / 2, static_cast<size_t>(count - 1)));
+    for (; i < inWindow; ++i) {
+      const int high = kByteClass[p[2 * i]];
+      const int low = kByteClass[p[2 * i + 1]];
+      if (high >= kBlankByte || low >= kBlankByte) break;
+      r.data[i] = static_cast<uint8_t>(high * 16 + low);
+      sum += r.data[i];
+    }
+    in.Skip(2 * static_cast<size_t>(i));
+  }
+  for (; i + 1 < count; ++i) {
     int b = 0;
     if (!ReadHexByte(in, &b)) return ReadResult::kDamaged;
     r.data[i] = static_cast<uint8_t>(b);
