@@ -44,7 +44,7 @@ inline void CopyShort(char* to, const char* from, size_t n) {
 // The common cases are inline; the spills are not, to keep them small.
 class Sink {
  public:
-  explicit Sink(std::string& out) : out_(out) {}
+  Sink() = default;
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
 
@@ -70,13 +70,18 @@ class Sink {
       FillLong(c, n);
     }
   }
-  // Puts what the buffer holds into the text; the end of every format.
+  // The whole text; a text that never left the buffer is copied once.
+  std::string Finish() {
+    if (out_.empty()) return std::string(buffer_, used_);
+    Spill();
+    return std::move(out_);
+  }
+
+ private:
   void Spill() {
     out_.append(buffer_, used_);
     used_ = 0;
   }
-
- private:
   __attribute__((noinline)) void PutLong(const char* text, size_t n) {
     Spill();
     out_.append(text, n);
@@ -86,7 +91,7 @@ class Sink {
     out_.append(static_cast<size_t>(n), c);
   }
 
-  std::string& out_;
+  std::string out_;  // what has left the buffer
   size_t used_ = 0;
   char buffer_[256];
 };
@@ -266,9 +271,8 @@ int ReadNumber(const char*& p) {
 }  // namespace
 
 std::string VFormat(const char* format, va_list args) {
-  std::string text;
-  if (format == nullptr) return text;
-  Sink out(text);
+  if (format == nullptr) return {};
+  Sink out;
   va_list ap;
   va_copy(ap, args);
   for (const char* p = format; *p != '\0'; ++p) {
@@ -359,7 +363,8 @@ std::string VFormat(const char* format, va_list args) {
         if (text == nullptr) text = "(null)";
         size_t n = s.precision < 0 ? std::strlen(text)
                                    : strnlen(text, static_cast<size_t>(s.precision));
-        Emit(out, s, {}, 0, std::string_view(text, n), false);
+        if (s.width <= static_cast<int64_t>(n)) out.Put(text, n);  // no padding
+        else Emit(out, s, {}, 0, std::string_view(text, n), false);
         break;
       }
       case 'f':
@@ -379,8 +384,7 @@ std::string VFormat(const char* format, va_list args) {
     }
   }
   va_end(ap);
-  out.Spill();
-  return text;
+  return out.Finish();
 }
 
 std::string Format(const char* format, ...) {
