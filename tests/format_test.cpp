@@ -2,6 +2,7 @@
 // varnel relies on.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -112,6 +113,28 @@ TEST(Format, TextsLongerThanTheFormattersBuffer) {
     const std::string text(lead, 'x');
     EXPECT_EQ(Format((text + "%s%c%5d%%").c_str(), "yz", 'w', -42), text + "yzw  -42%") << lead;
   }
+}
+
+void Append(std::string& text, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  VFormatAppend(text, format, ap);
+  va_end(ap);
+}
+
+TEST(Format, AppendingKeepsTheTextBefore) {
+  std::string text = "head:";
+  Append(text, "%d|%-4s|", -5, "ab");
+  EXPECT_EQ(text, "head:-5|ab  |");
+  const std::string long600(600, 'L');
+  Append(text, "%s%05X", long600.c_str(), 0xABu);
+  EXPECT_EQ(text, "head:-5|ab  |" + long600 + "000AB");
+  Append(text, nullptr);
+  Append(text, "");
+  EXPECT_EQ(text, "head:-5|ab  |" + long600 + "000AB");
+  text.clear();
+  Append(text, "%c%%", 'z');
+  EXPECT_EQ(text, "z%");
 }
 
 // The direct encoders write what the formatter gives for the same field.

@@ -44,7 +44,8 @@ inline void CopyShort(char* to, const char* from, size_t n) {
 // The common cases are inline; the spills are not, to keep them small.
 class Sink {
  public:
-  Sink() = default;
+  // Into a text of its own, or appended to `text`.
+  explicit Sink(std::string* text = nullptr) : out_(text != nullptr ? text : &own_) {}
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
 
@@ -70,28 +71,30 @@ class Sink {
       FillLong(c, n);
     }
   }
-  // The whole text; a text that never left the buffer is copied once.
-  std::string Finish() {
-    if (out_.empty()) return std::string(buffer_, used_);
+  // The text of its own; one that never left the buffer is copied once.
+  std::string Take() {
+    if (own_.empty()) return std::string(buffer_, used_);
     Spill();
-    return std::move(out_);
+    return std::move(own_);
+  }
+  // Puts what the buffer holds into the text.
+  void Spill() {
+    out_->append(buffer_, used_);
+    used_ = 0;
   }
 
  private:
-  void Spill() {
-    out_.append(buffer_, used_);
-    used_ = 0;
-  }
   __attribute__((noinline)) void PutLong(const char* text, size_t n) {
     Spill();
-    out_.append(text, n);
+    out_->append(text, n);
   }
   __attribute__((noinline)) void FillLong(char c, int64_t n) {
     Spill();
-    out_.append(static_cast<size_t>(n), c);
+    out_->append(static_cast<size_t>(n), c);
   }
 
-  std::string out_;  // what has left the buffer
+  std::string own_;
+  std::string* out_;  // where the buffer goes when it is full
   size_t used_ = 0;
   char buffer_[256];
 };
@@ -268,11 +271,8 @@ int ReadNumber(const char*& p) {
   return n;
 }
 
-}  // namespace
-
-std::string VFormat(const char* format, va_list args) {
-  if (format == nullptr) return {};
-  Sink out;
+// The text of `format` (not nullptr) and `args`, by the rules of format.h.
+void FormatInto(Sink& out, const char* format, va_list args) {
   va_list ap;
   va_copy(ap, args);
   for (const char* p = format; *p != '\0'; ++p) {
@@ -384,7 +384,22 @@ std::string VFormat(const char* format, va_list args) {
     }
   }
   va_end(ap);
-  return out.Finish();
+}
+
+}  // namespace
+
+std::string VFormat(const char* format, va_list args) {
+  if (format == nullptr) return {};
+  Sink out;
+  FormatInto(out, format, args);
+  return out.Take();
+}
+
+void VFormatAppend(std::string& text, const char* format, va_list args) {
+  if (format == nullptr) return;
+  Sink out(&text);
+  FormatInto(out, format, args);
+  out.Spill();
 }
 
 std::string Format(const char* format, ...) {
