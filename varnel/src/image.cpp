@@ -145,7 +145,7 @@ struct ImageState {
   const char* workDir = "";
   platform::Stream* output = nullptr;
   platform::Stream* firmware = nullptr;
-  InputBuffer firmwareInput;
+  InputBuffer input;  // the firmware or a screen file, whichever is read
   platform::Stream* argFile = nullptr;
   uint32_t ramUnits = 0;
 
@@ -726,15 +726,15 @@ void ProcessFirmwareFile() {
   pass.sectorSize = static_cast<uint32_t>(st.status.flashSize) * kFlashSectorUnit;
   for (;;) {  // one turn per pass; a second turn is the replay
     platform::Seek(st.firmware, 0);
-    st.firmwareInput.Start(st.firmware);
+    st.input.Start(st.firmware);
     pass.recordNumber = 0;
     bool restart = false;
     while (!restart) {
       FirmwareRecord rec;
-      int result = ReadFirmwareRecord(st.firmwareInput, rec);
+      int result = ReadFirmwareRecord(st.input, rec);
       // A read error is no end of the file: the firmware counts as one that
       // did not open, never as records that end early.
-      if (st.firmwareInput.Failed()) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
+      if (st.input.Failed()) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
       ++pass.recordNumber;
       switch (result) {
         case kRecordEof: ImageError(kErrEndOfFile, pass.recordNumber);
@@ -994,10 +994,12 @@ double Percent(uint64_t value, uint64_t base) {
 
 // Reads at most capacity - 1 bytes, up to and including a line end; the
 // count is returned so that the copy keeps every byte the line held.
-size_t ReadScreenLine(platform::Stream* s, char* buffer, size_t capacity) {
+size_t ReadScreenLine(InputBuffer& in, char* buffer, size_t capacity) {
   size_t n = 0;
+  buffer[0] = '\0';
+  if (!in.AtRecord()) return 0;
   while (n + 1 < capacity) {
-    int c = platform::Getc(s);
+    int c = in.Next();
     if (c == platform::kEndOfFile) break;
     buffer[n++] = static_cast<char>(c);
     if (c == '\n') break;
@@ -1008,12 +1010,13 @@ size_t ReadScreenLine(platform::Stream* s, char* buffer, size_t capacity) {
 
 void CopyScreenFile(const std::string& path) {
   ImageState& st = State();
-  platform::Stream* in = OpenShared(path.c_str(), "rt");
+  platform::Stream* in = OpenShared(path.c_str(), "rb");
   if (in == nullptr) ImageError(kErrSupplement, path.c_str());
+  st.input.Start(in);
   bool smObject = false;
   char line[255];
   size_t length;
-  while ((length = ReadScreenLine(in, line, sizeof line)) > 0) {
+  while ((length = ReadScreenLine(st.input, line, sizeof line)) > 0) {
     if (st.output != nullptr) platform::Write(st.output, line, length);
     uint32_t count = 0, kind = 0, objectLength = 0, first = 0, second = 0;
     if (ScanText(line, "S1%2lXFF03%4lX%8lX", &count, &kind, &objectLength) == 3) {
@@ -1031,7 +1034,7 @@ void CopyScreenFile(const std::string& path) {
   }
   // A screen file that fails to read would leave the download without its
   // rest: it counts as one that was not found.
-  bool unreadable = platform::ReadFailed(in);
+  bool unreadable = st.input.Failed();
   platform::Close(in);
   if (unreadable) ImageError(kErrSupplement, path.c_str());
 }
