@@ -6,6 +6,7 @@
 #include "image.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string>
@@ -381,11 +382,18 @@ struct FirmwareRecord {
 
 enum ReadResult { kRecordRead = 0, kRecordEof = 1, kRecordEnd = 2, kRecordChecksum = 3, kRecordType = 4 };
 
-int ParseHexDigit(int c) {
+constexpr int ParseHexDigit(int c) {
   if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
   if (c >= '0' && c <= '9') return c - '0';
   return c - 55;
 }
+
+// ParseHexDigit of every byte, one look-up each.
+constexpr auto kDigitValue = [] {
+  std::array<int16_t, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = static_cast<int16_t>(ParseHexDigit(c));
+  return table;
+}();
 
 // Reads n bytes of two characters each into a big-endian value (and, with
 // store, into it byte by byte); false when the file ends first.  A byte of
@@ -397,11 +405,18 @@ bool ReadHexBytes(int n, int& remaining, InputBuffer& s, uint8_t& sum, uint32_t&
                   uint8_t* store = nullptr) {
   value = 0;
   for (int i = 0; i < n; ++i) {
-    int hi = s.Next();
-    if (hi == platform::kEndOfFile) return false;
-    int lo = s.Next();
-    if (lo == platform::kEndOfFile) return false;
-    const int byte = 16 * ParseHexDigit(hi) + ParseHexDigit(lo);
+    int hi, lo;
+    if (const uint8_t* p = s.Peek(2)) {
+      hi = p[0];
+      lo = p[1];
+      s.Skip(2);
+    } else {
+      hi = s.Next();
+      if (hi == platform::kEndOfFile) return false;
+      lo = s.Next();
+      if (lo == platform::kEndOfFile) return false;
+    }
+    const int byte = 16 * kDigitValue[hi] + kDigitValue[lo];
     const uint8_t low = static_cast<uint8_t>(byte & 0xFF);
     sum = static_cast<uint8_t>(sum + low);
     value = value * 256 + static_cast<uint32_t>(byte);
