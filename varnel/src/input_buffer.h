@@ -42,8 +42,9 @@ class InputBuffer {
   // Called where a reader begins a record: the point at which reading a
   // byte at a time asked the stream for more.  Once the stream has given
   // everything, a read error it reports from then on (the test hook arms
-  // them between records) fails the reader here, as it failed the stream.
-  // False when the reader has failed.
+  // them between records) fails the reader here, as it failed the stream;
+  // before that, the read of the next window meets it, as the stream's own
+  // buffer met a read error of the system.  False when the reader has failed.
   bool AtRecord();
 
   // A read error stopped the reader.
