@@ -2,10 +2,12 @@
 // varnel relies on.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "format.h"
 
@@ -94,6 +96,79 @@ TEST(Format, IntoAFixedBuffer) {
   EXPECT_EQ(std::string(buffer, 7), std::string("ABCD-\0Z", 7));
   EXPECT_EQ(FormatTo(buffer, 1, "%d", 5), 1u);
   EXPECT_EQ(buffer[0], '\0');
+}
+
+// Texts and fields longer than the formatter's own buffer, and fields that
+// end right at its edge, against texts put together without it.
+TEST(Format, TextsLongerThanTheFormattersBuffer) {
+  const std::string a250(250, 'a');
+  const std::string b1000(1000, 'b');
+  EXPECT_EQ(Format("%s|%d|%s", a250.c_str(), 123456, b1000.c_str()), a250 + "|123456|" + b1000);
+  EXPECT_EQ(Format("%400d|", -7), std::string(398, ' ') + "-7|");
+  EXPECT_EQ(Format("%-300x|", 0xABCu), "abc" + std::string(297, ' ') + "|");
+  EXPECT_EQ(Format("%0300X", 0xABCu), std::string(297, '0') + "ABC");
+  EXPECT_EQ(Format("%.300u", 42u), std::string(298, '0') + "42");
+  EXPECT_EQ(Format("%#.0o|%#o|%#.5o", 0u, 0u, 8u), "0|0|00010");
+  for (size_t lead = 240; lead <= 260; ++lead) {
+    const std::string text(lead, 'x');
+    EXPECT_EQ(Format((text + "%s%c%5d%%").c_str(), "yz", 'w', -42), text + "yzw  -42%") << lead;
+  }
+}
+
+void Append(std::string& text, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  VFormatAppend(text, format, ap);
+  va_end(ap);
+}
+
+TEST(Format, AppendingKeepsTheTextBefore) {
+  std::string text = "head:";
+  Append(text, "%d|%-4s|", -5, "ab");
+  EXPECT_EQ(text, "head:-5|ab  |");
+  const std::string long600(600, 'L');
+  Append(text, "%s%05X", long600.c_str(), 0xABu);
+  EXPECT_EQ(text, "head:-5|ab  |" + long600 + "000AB");
+  Append(text, nullptr);
+  Append(text, "");
+  EXPECT_EQ(text, "head:-5|ab  |" + long600 + "000AB");
+  text.clear();
+  Append(text, "%c%%", 'z');
+  EXPECT_EQ(text, "z%");
+}
+
+// The direct encoders write what the formatter gives for the same field.
+TEST(Format, EncodersAgreeWithTheFormatter) {
+  const uint32_t values[] = {0,     1,          9,          10,         0xF,        0x10,       0xFF,
+                             0x100, 0xFFF,      0x1000,     0xFFFF,     0x10000,    0x12345678, 0x7FFFFFFF,
+                             0x80000000u, 0xFFFFFFFFu, 99,  100,        999,        1000,       65535,
+                             65536, 999999999u, 1000000000u, 4294967295u};
+  for (uint32_t v : values) {
+    for (int width = 1; width <= 10; ++width) {
+      char buffer[16];
+      EXPECT_EQ(std::string(buffer, PutHex(buffer, v, width)), Format("%0*X", width, v)) << v << " " << width;
+    }
+    for (int32_t d : {static_cast<int32_t>(v), -static_cast<int32_t>(v & 0x7FFFFFFF)}) {
+      char buffer[16];
+      EXPECT_EQ(std::string(buffer, PutDecimal(buffer, d)), Format("%d", d)) << d;
+    }
+  }
+  char buffer[16];
+  EXPECT_EQ(std::string(buffer, PutDecimal(buffer, INT32_MIN)), "-2147483648");
+  // Every 32-bit decimal length, every byte.
+  for (uint64_t v = 1; v <= 0xFFFFFFFFu; v = v * 3 + 1) {
+    const int32_t d = static_cast<int32_t>(v);
+    EXPECT_EQ(std::string(buffer, PutDecimal(buffer, d)), Format("%d", d));
+  }
+  std::vector<uint8_t> bytes(256);
+  std::string expected;
+  for (int i = 0; i < 256; ++i) {
+    bytes[i] = static_cast<uint8_t>(i);
+    expected += Format("%02X", static_cast<unsigned>(i));
+  }
+  std::string hex(512, '?');
+  EXPECT_EQ(PutHexBytes(hex.data(), bytes.data(), bytes.size()), hex.data() + 512);
+  EXPECT_EQ(hex, expected);
 }
 
 TEST(ScanText, FieldWidthsSignsAndPrefixes) {

@@ -86,6 +86,51 @@ TEST_F(ImageFirmwareTest, AnyCharacterCountsAsADigitByItsCode) {
                            "S103FF06xx\nS103FF00xx\nS9030000FC\n"));
 }
 
+// Inside a record every character counts as a digit, so the text rules show
+// there: CR LF reads as LF ("1" and LF make 0xE3), a lone CR stays ("1" and
+// CR make 0xE6), and a Ctrl-Z ends the file.  The same holds wherever the
+// edge of the reader's 64 KiB window falls, the CR of a CR LF the last byte
+// of one window and the LF the first of the next included; and the replay
+// reads the file again from its start.
+TEST_F(ImageFirmwareTest, TextRulesInsideRecordsAndAcrossTheWindowEdge) {
+  constexpr size_t kWindow = 64 * 1024;
+  Data vector(16, 0xA5);
+  vector[0] = 0xE3;
+  vector[1] = 0xE6;
+  std::string record = SRecord('1', 0, vector);
+  record.replace(8, 4, "1\r\n1\r");
+  const std::string head = Crlf(SRecord('0', 0, Text("HDR")));
+  const std::string rest = Crlf(SRecord('1', 0x400, Chunk(Boot())) + EndRecord());
+  const std::string expected = Crlf("S103FF05xx\n" + Ff01(0, 0, vector) + Ff01(1, 0x400, Chunk(Boot())) +
+                                    "S103FF06xx\nS103FF00xx\nS9030000FC\n");
+  auto filler = [](size_t n) {
+    std::string f;
+    while (f.size() < n) f += "no record here\r\n";
+    f.resize(n);
+    return f;
+  };
+  // From the CR LF at record offset 9 to the lone CR at offset 12, each at
+  // the window's last byte, and a few positions around them.
+  const size_t crLast = kWindow - 1 - head.size() - 9;
+  std::vector<size_t> leads = {0};
+  for (size_t lead = crLast - 3; lead <= crLast + 6; ++lead) leads.push_back(lead);
+  for (size_t lead : leads) {
+    SCOPED_TRACE(lead);
+    Fresh();
+    token = StatusToken(8, 0, {Exec(), Core(), Main()});
+    Firmware(filler(lead) + head + record + rest);
+    ASSERT_EQ(Run(), 0) << log.text;
+    EXPECT_EQ(Output(), expected);
+  }
+  // A Ctrl-Z ends the file where it stands, with a whole firmware after it.
+  Fresh();
+  token = StatusToken(8, 0, {Exec(), Core(), Main()});
+  Firmware(filler(kWindow + 7) + head + record + "\x1a" + rest);
+  EXPECT_EQ(Run(), 8);
+  ASSERT_EQ(log.errors.size(), 1u);
+  EXPECT_EQ(log.errors[0], "End of file reached before S9 record on line 3\n");
+}
+
 TEST_F(ImageFirmwareTest, RecordErrors) {
   const std::string s0 = SRecord('0', 0, Text("HDR"));
   std::string badSum = SRecord('1', 0x10, Data(4, 1));

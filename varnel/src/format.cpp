@@ -1,7 +1,9 @@
 #include "format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace varnel {
@@ -14,47 +16,163 @@ struct Spec {
   int bits = 32;  // width of an integer argument
 };
 
-void Pad(std::string& out, char c, int n) {
-  if (n > 0) out.append(static_cast<size_t>(n), c);
+// Copies the few bytes of a field or a literal run with fixed-size moves (two
+// of them, overlapping) rather than a library call per piece.
+template <size_t kSize>
+inline void CopyEnds(char* to, const char* from, size_t n) {
+  char head[kSize], tail[kSize];
+  std::memcpy(head, from, kSize);
+  std::memcpy(tail, from + n - kSize, kSize);
+  std::memcpy(to, head, kSize);
+  std::memcpy(to + n - kSize, tail, kSize);
 }
 
-// Lays out a converted field: sign or prefix, zero or blank padding, body.
-void Emit(std::string& out, const Spec& s, const std::string& prefix, const std::string& body,
-          bool zeroPadAllowed) {
-  int len = static_cast<int>(prefix.size() + body.size());
-  int fill = s.width > len ? s.width - len : 0;
-  if (s.left) {
-    out += prefix;
-    out += body;
-    Pad(out, ' ', fill);
-  } else if (s.zero && zeroPadAllowed) {
-    out += prefix;
-    Pad(out, '0', fill);
-    out += body;
-  } else {
-    Pad(out, ' ', fill);
-    out += prefix;
-    out += body;
+inline void CopyShort(char* to, const char* from, size_t n) {
+  if (n > 32) std::memcpy(to, from, n);
+  else if (n > 16) CopyEnds<16>(to, from, n);
+  else if (n >= 8) CopyEnds<8>(to, from, n);
+  else if (n >= 4) CopyEnds<4>(to, from, n);
+  else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
   }
 }
 
-void EmitInteger(std::string& out, const Spec& s, char conv, bool negative, uint64_t magnitude) {
-  unsigned base = (conv == 'o') ? 8 : (conv == 'x' || conv == 'X') ? 16 : 10;
-  const char* digits = (conv == 'X') ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::string body;
-  for (uint64_t v = magnitude; v != 0; v /= base) body.insert(body.begin(), digits[v % base]);
-  int precision = s.precision < 0 ? 1 : s.precision;
-  while (static_cast<int>(body.size()) < precision) body.insert(body.begin(), '0');
-  std::string prefix;
+// Where a formatted text is put together: a stack buffer that goes into the
+// text when it is full and at the end, so that a line is allocated once.
+// The common cases are inline; the spills are not, to keep them small.
+class Sink {
+ public:
+  // Into a text of its own, or appended to `text`.
+  explicit Sink(std::string* text = nullptr) : out_(text != nullptr ? text : &own_) {}
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+
+  void Put(char c) {
+    if (used_ == sizeof buffer_) Spill();
+    buffer_[used_++] = c;
+  }
+  void Put(const char* text, size_t n) {
+    if (n <= sizeof buffer_ - used_) {
+      CopyShort(buffer_ + used_, text, n);
+      used_ += n;
+    } else {
+      PutLong(text, n);
+    }
+  }
+  void Put(std::string_view text) { Put(text.data(), text.size()); }
+  void Fill(char c, int64_t n) {
+    if (n <= 0) return;
+    if (static_cast<uint64_t>(n) <= sizeof buffer_ - used_) {
+      std::memset(buffer_ + used_, c, static_cast<size_t>(n));
+      used_ += static_cast<size_t>(n);
+    } else {
+      FillLong(c, n);
+    }
+  }
+  // The text of its own; one that never left the buffer is copied once.
+  std::string Take() {
+    if (own_.empty()) return std::string(buffer_, used_);
+    Spill();
+    return std::move(own_);
+  }
+  // Puts what the buffer holds into the text.
+  void Spill() {
+    out_->append(buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
+  __attribute__((noinline)) void PutLong(const char* text, size_t n) {
+    Spill();
+    out_->append(text, n);
+  }
+  __attribute__((noinline)) void FillLong(char c, int64_t n) {
+    Spill();
+    out_->append(static_cast<size_t>(n), c);
+  }
+
+  std::string own_;
+  std::string* out_;  // where the buffer goes when it is full
+  size_t used_ = 0;
+  char buffer_[256];
+};
+
+// Lays out a converted field: sign or prefix, zero or blank padding, then
+// the body, which is `zeros` zero digits and the text.
+void Emit(Sink& out, const Spec& s, std::string_view prefix, size_t zeros, std::string_view text,
+          bool zeroPadAllowed) {
+  const int64_t len = static_cast<int64_t>(prefix.size() + zeros + text.size());
+  const int64_t fill = s.width > len ? s.width - len : 0;
+  if (fill == 0 && zeros == 0 && prefix.empty()) {
+    out.Put(text);
+  } else if (s.left) {
+    out.Put(prefix);
+    out.Fill('0', static_cast<int64_t>(zeros));
+    out.Put(text);
+    out.Fill(' ', fill);
+  } else if (s.zero && zeroPadAllowed) {
+    out.Put(prefix);
+    out.Fill('0', fill + static_cast<int64_t>(zeros));
+    out.Put(text);
+  } else {
+    out.Fill(' ', fill);
+    out.Put(prefix);
+    out.Fill('0', static_cast<int64_t>(zeros));
+    out.Put(text);
+  }
+}
+
+// The digits of `v` in the base of `conv`, written backwards from `end`;
+// returns the first.  0 has no digits.
+char* Digits(char* end, char conv, uint64_t v) {
+  char* first = end;
+  if (conv == 'o') {
+    for (; v != 0; v >>= 3) *--first = static_cast<char>('0' + (v & 7));
+  } else if (conv == 'x' || conv == 'X') {
+    const char* digits = (conv == 'X') ? "0123456789ABCDEF" : "0123456789abcdef";
+    for (; v != 0; v >>= 4) *--first = digits[v & 15];
+  } else {
+    for (; v > 0xFFFFFFFFu; v /= 10) *--first = static_cast<char>('0' + v % 10);
+    uint32_t w = static_cast<uint32_t>(v);
+    for (; w >= 100; w /= 100) {
+      first -= 2;
+      std::memcpy(first, kDecimalPairs + 2 * (w % 100), 2);
+    }
+    if (w >= 10) {
+      first -= 2;
+      std::memcpy(first, kDecimalPairs + 2 * w, 2);
+    } else if (w > 0) {
+      *--first = static_cast<char>('0' + w);
+    }
+  }
+  return first;
+}
+
+void EmitInteger(Sink& out, const Spec& s, char conv, bool negative, uint64_t magnitude) {
+  char buffer[24];  // 22 octal digits of 64 bits at most
+  char* end = buffer + sizeof buffer;
+  const char* first = Digits(end, conv, magnitude);
+  const size_t length = static_cast<size_t>(end - first);
+  const size_t precision = s.precision < 0 ? 1 : static_cast<size_t>(s.precision);
+  // The digits never start with a 0, so the body does exactly when the
+  // precision adds zeros.
+  size_t zeros = precision > length ? precision - length : 0;
+  std::string_view prefix;
   if (conv == 'd' || conv == 'i') {
     if (negative) prefix = "-";
     else if (s.plus) prefix = "+";
     else if (s.space) prefix = " ";
   } else if (s.alt) {
-    if (base == 16 && magnitude != 0) prefix = (conv == 'X') ? "0X" : "0x";
-    if (base == 8 && (body.empty() || body[0] != '0')) body.insert(body.begin(), '0');
+    if ((conv == 'x' || conv == 'X') && magnitude != 0) prefix = (conv == 'X') ? "0X" : "0x";
+    if (conv == 'o' && zeros == 0) zeros = 1;
   }
-  Emit(out, s, prefix, body, s.precision < 0);
+  if (zeros == 0 && prefix.empty() && s.width <= static_cast<int64_t>(length)) {
+    out.Put(first, length);  // the field is its digits: the common case
+    return;
+  }
+  Emit(out, s, prefix, zeros, std::string_view(first, length), s.precision < 0);
 }
 
 // The exact decimal expansion of a finite, non-negative double, as digits
@@ -101,13 +219,13 @@ Decimal ExactDecimal(double value) {
   return d;
 }
 
-void EmitFixed(std::string& out, const Spec& s, double value, bool upper) {
+void EmitFixed(Sink& out, const Spec& s, double value, bool upper) {
   int precision = s.precision < 0 ? 6 : s.precision;
   bool negative = std::signbit(value);
-  std::string prefix = negative ? "-" : s.plus ? "+" : s.space ? " " : "";
+  std::string_view prefix = negative ? "-" : s.plus ? "+" : s.space ? " " : "";
   if (std::isnan(value) || std::isinf(value)) {
     const char* word = std::isnan(value) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
-    Emit(out, s, prefix, word, false);
+    Emit(out, s, prefix, 0, word, false);
     return;
   }
   Decimal d = ExactDecimal(std::fabs(value));
@@ -141,7 +259,7 @@ void EmitFixed(std::string& out, const Spec& s, double value, bool upper) {
   for (size_t i = lead; i < intDigits; ++i) body += static_cast<char>('0' + kept[i]);
   if (precision > 0 || s.alt) body += '.';
   for (size_t i = intDigits; i < kept.size(); ++i) body += static_cast<char>('0' + kept[i]);
-  Emit(out, s, prefix, body, true);
+  Emit(out, s, prefix, 0, body, true);
 }
 
 int ReadNumber(const char*& p) {
@@ -153,17 +271,19 @@ int ReadNumber(const char*& p) {
   return n;
 }
 
-}  // namespace
-
-std::string VFormat(const char* format, va_list args) {
-  std::string out;
-  if (format == nullptr) return out;
+// The text of `format` (not nullptr) and `args`, by the rules of format.h.
+void FormatInto(Sink& out, const char* format, va_list args) {
   va_list ap;
   va_copy(ap, args);
   for (const char* p = format; *p != '\0'; ++p) {
     if (*p != '%') {
-      out += *p;
-      continue;
+      const char* percent = std::strchr(p, '%');
+      if (percent == nullptr) {
+        out.Put(p);
+        break;
+      }
+      out.Put(std::string_view(p, static_cast<size_t>(percent - p)));
+      p = percent;
     }
     const char* start = p++;
     Spec s;
@@ -234,8 +354,8 @@ std::string VFormat(const char* format, va_list args) {
         break;
       }
       case 'c': {
-        std::string body(1, static_cast<char>(va_arg(ap, int)));
-        Emit(out, s, "", body, false);
+        const char c = static_cast<char>(va_arg(ap, int));
+        Emit(out, s, {}, 0, std::string_view(&c, 1), false);
         break;
       }
       case 's': {
@@ -243,7 +363,8 @@ std::string VFormat(const char* format, va_list args) {
         if (text == nullptr) text = "(null)";
         size_t n = s.precision < 0 ? std::strlen(text)
                                    : strnlen(text, static_cast<size_t>(s.precision));
-        Emit(out, s, "", std::string(text, n), false);
+        if (s.width <= static_cast<int64_t>(n)) out.Put(text, n);  // no padding
+        else Emit(out, s, {}, 0, std::string_view(text, n), false);
         break;
       }
       case 'f':
@@ -251,19 +372,34 @@ std::string VFormat(const char* format, va_list args) {
         EmitFixed(out, s, va_arg(ap, double), conv == 'F');
         break;
       case '%':
-        out += '%';
+        out.Put('%');
         break;
       case '\0':  // a lone '%' at the end
-        out.append(start, p);
+        out.Put(std::string_view(start, static_cast<size_t>(p - start)));
         --p;
         break;
       default:  // not a conversion of ours: keep it as written
-        out.append(start, p + 1);
+        out.Put(std::string_view(start, static_cast<size_t>(p + 1 - start)));
         break;
     }
   }
   va_end(ap);
-  return out;
+}
+
+}  // namespace
+
+std::string VFormat(const char* format, va_list args) {
+  if (format == nullptr) return {};
+  Sink out;
+  FormatInto(out, format, args);
+  return out.Take();
+}
+
+void VFormatAppend(std::string& text, const char* format, va_list args) {
+  if (format == nullptr) return;
+  Sink out(&text);
+  FormatInto(out, format, args);
+  out.Spill();
 }
 
 std::string Format(const char* format, ...) {

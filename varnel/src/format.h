@@ -21,6 +21,9 @@ namespace varnel {
 
 std::string VFormat(const char* format, va_list args);
 std::string Format(const char* format, ...);
+// Appends the formatted text to `text`, so that a caller formatting line
+// after line can keep one text and its room.
+void VFormatAppend(std::string& text, const char* format, va_list args);
 
 // Formats into a fixed buffer of `capacity` bytes (capacity >= 1); the text
 // is cut to capacity - 1 characters and always ends in a NUL.  Returns the
@@ -36,5 +39,66 @@ size_t FormatTo(char* buffer, size_t capacity, const char* format, ...);
 // and "0x" prefix as the C library does.  Returns the number of fields
 // assigned, or -1 when the text ends before the first conversion.
 int ScanText(const char* text, const char* format, ...);
+
+// Direct encoders for the fields of download lines and of the log lines a
+// link writes by the thousand, where formatting each field would cost more
+// than the rest of the link.  Each writes exactly what Format gives for the
+// same field and returns the end of what it wrote; nothing is terminated.
+
+// The digits of "%0*X" with width `minDigits` (>= 1): `value` in upper-case
+// hexadecimal, zero-padded to at least `minDigits` digits.
+inline char* PutHex(char* out, uint32_t value, int minDigits) {
+  int digits = 1;
+  while (digits < 8 && (value >> (4 * digits)) != 0) ++digits;
+  if (digits < minDigits) digits = minDigits;
+  for (int i = digits; i-- > 0;) {
+    *out++ = "0123456789ABCDEF"[i < 8 ? (value >> (4 * i)) & 0x0F : 0];
+  }
+  return out;
+}
+
+// Decimal digits two at a time, "00" to "99".
+inline constexpr char kDecimalPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The digits of "%u" for a 32-bit value.
+inline char* PutUnsignedDecimal(char* out, uint32_t value) {
+  int digits = 1;
+  for (uint32_t limit = 10; digits < 10 && value >= limit; limit *= 10) ++digits;
+  char* end = out + digits;
+  char* p = end;
+  for (; value >= 100; value /= 100) {
+    p -= 2;
+    p[0] = kDecimalPairs[2 * (value % 100)];
+    p[1] = kDecimalPairs[2 * (value % 100) + 1];
+  }
+  if (value >= 10) {
+    p[-2] = kDecimalPairs[2 * value];
+    p[-1] = kDecimalPairs[2 * value + 1];
+  } else {
+    p[-1] = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+// The digits of "%d": `value` in decimal, a '-' before a negative one.
+inline char* PutDecimal(char* out, int32_t value) {
+  if (value < 0) {
+    *out++ = '-';
+    return PutUnsignedDecimal(out, 0u - static_cast<uint32_t>(value));
+  }
+  return PutUnsignedDecimal(out, static_cast<uint32_t>(value));
+}
+
+// Each byte as "%02X" does.
+inline char* PutHexBytes(char* out, const uint8_t* data, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    *out++ = "0123456789ABCDEF"[data[i] >> 4];
+    *out++ = "0123456789ABCDEF"[data[i] & 0x0F];
+  }
+  return out;
+}
 
 }  // namespace varnel

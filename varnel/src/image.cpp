@@ -5,12 +5,15 @@
 // supplements -- and then works out whether the module can hold it all.
 #include "image.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "files.h"
 #include "format.h"
+#include "input_buffer.h"
 #include "linker.h"
 #include "planner.h"
 #include "platform/platform.h"
@@ -143,6 +146,7 @@ struct ImageState {
   const char* workDir = "";
   platform::Stream* output = nullptr;
   platform::Stream* firmware = nullptr;
+  InputBuffer input;  // the firmware or a screen file, whichever is read
   platform::Stream* argFile = nullptr;
   uint32_t ramUnits = 0;
 
@@ -162,6 +166,7 @@ struct ImageState {
 
   uint32_t cursor = 0;
   uint8_t record[kRpRecordBytes] = {};
+  std::string line;  // the download line being written
 
   int failNodeAt = 0;  // test hook: counts down to a failed node allocation
 };
@@ -228,21 +233,35 @@ void ImageProgress(const char* format, ...) {
 // ---------------------------------------------------------------------------
 // The download file and its line writers
 
-void AppendHex(std::string& line, const uint8_t* data, size_t length) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  for (size_t i = 0; i < length; ++i) {
-    line += kDigits[data[i] >> 4];
-    line += kDigits[data[i] & 0x0F];
-  }
+// The tagged lines carry "xx" in place of a checksum.
+constexpr char kLineTail[] = "xx\n";
+
+// Room for a tagged line of `length` data bytes: two digits per byte, and
+// at most 27 characters besides -- "S1", a count of up to 8 digits, the tag,
+// the chunk fields and the tail.
+char* StartLine(size_t length) {
+  std::string& line = State().line;
+  line.resize(32 + 2 * length);
+  char* p = line.data();
+  *p++ = 'S';
+  *p++ = '1';
+  return p;
+}
+
+void FinishLine(platform::Stream* out, char* end) {
+  end = std::copy_n(kLineTail, 3, end);
+  const std::string& line = State().line;
+  platform::Write(out, line.data(), static_cast<size_t>(end - line.data()));
 }
 
 void WriteTaggedRecord(uint16_t tag, const uint8_t* data, size_t length) {
   platform::Stream* out = State().output;
   if (out == nullptr) return;
-  std::string line = Format("S1%02.2X%04.4X", static_cast<unsigned>(length + 3), tag);
-  AppendHex(line, data, length);
-  line += "xx\n";
-  platform::WriteText(out, line.c_str());
+  char* p = StartLine(length);
+  p = PutHex(p, static_cast<uint32_t>(length + 3), 2);
+  p = PutHex(p, tag, 4);
+  p = PutHexBytes(p, data, length);
+  FinishLine(out, p);
 }
 
 void WriteChunkedRecord(uint16_t tag, const uint8_t* data, size_t length) {
@@ -252,11 +271,13 @@ void WriteChunkedRecord(uint16_t tag, const uint8_t* data, size_t length) {
   unsigned sequence = 0;
   do {
     size_t n = length - offset < 32 ? length - offset : 32;
-    std::string line = Format("S1%02.2X%04.4X%02.2X%08.8LX", static_cast<unsigned>(n + 8), tag,
-                              sequence, static_cast<uint32_t>(offset));
-    AppendHex(line, data + offset, n);
-    line += "xx\n";
-    platform::WriteText(out, line.c_str());
+    char* p = StartLine(n);
+    p = PutHex(p, static_cast<uint32_t>(n + 8), 2);
+    p = PutHex(p, tag, 4);
+    p = PutHex(p, sequence, 2);
+    p = PutHex(p, static_cast<uint32_t>(offset), 8);
+    p = PutHexBytes(p, data + offset, n);
+    FinishLine(out, p);
     offset += n;
     if (++sequence == 256) sequence = 1;
   } while (offset < length);
@@ -361,11 +382,18 @@ struct FirmwareRecord {
 
 enum ReadResult { kRecordRead = 0, kRecordEof = 1, kRecordEnd = 2, kRecordChecksum = 3, kRecordType = 4 };
 
-int ParseHexDigit(int c) {
+constexpr int ParseHexDigit(int c) {
   if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
   if (c >= '0' && c <= '9') return c - '0';
   return c - 55;
 }
+
+// ParseHexDigit of every byte, one look-up each.
+constexpr auto kDigitValue = [] {
+  std::array<int16_t, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = static_cast<int16_t>(ParseHexDigit(c));
+  return table;
+}();
 
 // Reads n bytes of two characters each into a big-endian value (and, with
 // store, into it byte by byte); false when the file ends first.  A byte of
@@ -373,15 +401,22 @@ int ParseHexDigit(int c) {
 // value takes it whole, so that such digits never pass for a plausible
 // address or count, while the stored bytes and the checksum take its low
 // 8 bits.
-bool ReadHexBytes(int n, int& remaining, platform::Stream* s, uint8_t& sum, uint32_t& value,
+bool ReadHexBytes(int n, int& remaining, InputBuffer& s, uint8_t& sum, uint32_t& value,
                   uint8_t* store = nullptr) {
   value = 0;
   for (int i = 0; i < n; ++i) {
-    int hi = platform::Getc(s);
-    if (hi == platform::kEndOfFile) return false;
-    int lo = platform::Getc(s);
-    if (lo == platform::kEndOfFile) return false;
-    const int byte = 16 * ParseHexDigit(hi) + ParseHexDigit(lo);
+    int hi, lo;
+    if (const uint8_t* p = s.Peek(2)) {
+      hi = p[0];
+      lo = p[1];
+      s.Skip(2);
+    } else {
+      hi = s.Next();
+      if (hi == platform::kEndOfFile) return false;
+      lo = s.Next();
+      if (lo == platform::kEndOfFile) return false;
+    }
+    const int byte = 16 * kDigitValue[hi] + kDigitValue[lo];
     const uint8_t low = static_cast<uint8_t>(byte & 0xFF);
     sum = static_cast<uint8_t>(sum + low);
     value = value * 256 + static_cast<uint32_t>(byte);
@@ -391,13 +426,14 @@ bool ReadHexBytes(int n, int& remaining, platform::Stream* s, uint8_t& sum, uint
   return true;
 }
 
-int ReadFirmwareRecord(platform::Stream* s, FirmwareRecord& rec) {
+int ReadFirmwareRecord(InputBuffer& s, FirmwareRecord& rec) {
+  if (!s.AtRecord()) return kRecordEof;
   int c;
   do {
-    c = platform::Getc(s);
+    c = s.Next();
     if (c == platform::kEndOfFile) return kRecordEof;
   } while (c != 'S');
-  int type = platform::Getc(s);
+  int type = s.Next();
   if (type == platform::kEndOfFile) return kRecordEof;
   int addressBytes = 0;
   bool endRecord = false;
@@ -428,7 +464,7 @@ int ReadFirmwareRecord(platform::Stream* s, FirmwareRecord& rec) {
 
 void OpenFirmwareFile() {
   State().firmware =
-      OpenInWorkDir(State().params->firmwareFileName, "r", "Opening module driver firmware file \"%s\"\n");
+      OpenInWorkDir(State().params->firmwareFileName, "rb", "Opening module driver firmware file \"%s\"\n");
 }
 
 void CloseFirmwareFile() {
@@ -705,14 +741,15 @@ void ProcessFirmwareFile() {
   pass.sectorSize = static_cast<uint32_t>(st.status.flashSize) * kFlashSectorUnit;
   for (;;) {  // one turn per pass; a second turn is the replay
     platform::Seek(st.firmware, 0);
+    st.input.Start(st.firmware);
     pass.recordNumber = 0;
     bool restart = false;
     while (!restart) {
       FirmwareRecord rec;
-      int result = ReadFirmwareRecord(st.firmware, rec);
+      int result = ReadFirmwareRecord(st.input, rec);
       // A read error is no end of the file: the firmware counts as one that
       // did not open, never as records that end early.
-      if (platform::ReadFailed(st.firmware)) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
+      if (st.input.Failed()) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
       ++pass.recordNumber;
       switch (result) {
         case kRecordEof: ImageError(kErrEndOfFile, pass.recordNumber);
@@ -972,10 +1009,12 @@ double Percent(uint64_t value, uint64_t base) {
 
 // Reads at most capacity - 1 bytes, up to and including a line end; the
 // count is returned so that the copy keeps every byte the line held.
-size_t ReadScreenLine(platform::Stream* s, char* buffer, size_t capacity) {
+size_t ReadScreenLine(InputBuffer& in, char* buffer, size_t capacity) {
   size_t n = 0;
+  buffer[0] = '\0';
+  if (!in.AtRecord()) return 0;
   while (n + 1 < capacity) {
-    int c = platform::Getc(s);
+    int c = in.Next();
     if (c == platform::kEndOfFile) break;
     buffer[n++] = static_cast<char>(c);
     if (c == '\n') break;
@@ -986,12 +1025,13 @@ size_t ReadScreenLine(platform::Stream* s, char* buffer, size_t capacity) {
 
 void CopyScreenFile(const std::string& path) {
   ImageState& st = State();
-  platform::Stream* in = OpenShared(path.c_str(), "rt");
+  platform::Stream* in = OpenShared(path.c_str(), "rb");
   if (in == nullptr) ImageError(kErrSupplement, path.c_str());
+  st.input.Start(in);
   bool smObject = false;
   char line[255];
   size_t length;
-  while ((length = ReadScreenLine(in, line, sizeof line)) > 0) {
+  while ((length = ReadScreenLine(st.input, line, sizeof line)) > 0) {
     if (st.output != nullptr) platform::Write(st.output, line, length);
     uint32_t count = 0, kind = 0, objectLength = 0, first = 0, second = 0;
     if (ScanText(line, "S1%2lXFF03%4lX%8lX", &count, &kind, &objectLength) == 3) {
@@ -1009,7 +1049,7 @@ void CopyScreenFile(const std::string& path) {
   }
   // A screen file that fails to read would leave the download without its
   // rest: it counts as one that was not found.
-  bool unreadable = platform::ReadFailed(in);
+  bool unreadable = st.input.Failed();
   platform::Close(in);
   if (unreadable) ImageError(kErrSupplement, path.c_str());
 }

@@ -5,11 +5,14 @@
 #include "linker.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstring>
+#include <string_view>
 
 #include "files.h"
 #include "format.h"
+#include "input_buffer.h"
 
 namespace varnel {
 namespace {
@@ -174,24 +177,34 @@ struct LinkerState {
 
   const InputFileEntry* currentFile = nullptr;
   platform::Stream* objectFile = nullptr;
+  InputBuffer objectInput;
   platform::Stream* submitFile = nullptr;
   platform::Stream* outputFile = nullptr;
 };
 
-LinkerState& State() {
-  static LinkerState state;
-  return state;
-}
+LinkerState g_state;
+
+LinkerState& State() { return g_state; }
 
 // ---- output wrappers ------------------------------------------------------
 
-void LinkPrint(int level, const char* format, ...) {
-  LinkerState& st = State();
-  if (level > st.params->logLevel || st.params->print == nullptr) return;
+void PrintText(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  st.params->print(format, ap);
+  State().params->print(format, ap);
   va_end(ap);
+}
+
+// The level test comes before the call: a line the log level leaves out
+// (the link has one per image byte) costs a compare, not a call.
+bool LinkLogs(int level) {
+  const LinkParams* p = State().params;
+  return level <= p->logLevel && p->print != nullptr;
+}
+
+template <typename... Args>
+void LinkPrint(int level, const char* format, Args... args) {
+  if (LinkLogs(level)) PrintText(format, args...);
 }
 
 void LinkProgress(const char* format, ...) {
@@ -345,10 +358,26 @@ void ClearLinkTables() {
   for (ExternSlot& s : st.externsByAddress) s = {0, -1, -1};
 }
 
+// The line every byte put into the image logs:
+//   "loc: %d  b: %d  sizeof(abOutputData): %d\n" with loc, b and kImageSize,
+// encoded directly, since at log level 0 a link writes tens of thousands.
+void LogPoke(uint32_t loc, uint8_t b) {
+  static_assert(kImageSize == 65535, "the size the line ends with");
+  constexpr std::string_view kTail = "  sizeof(abOutputData): 65535\n";
+  char line[80];
+  char* p = line;
+  p = std::copy_n("loc: ", 5, p);
+  p = PutDecimal(p, static_cast<int32_t>(loc));
+  p = std::copy_n("  b: ", 5, p);
+  p = PutDecimal(p, static_cast<int32_t>(b));
+  p = std::copy(kTail.begin(), kTail.end(), p);
+  *p = '\0';
+  PrintText("%s", line);
+}
+
 void PokeImage(uint32_t loc, uint8_t b) {
   LinkerState& st = State();
-  LinkPrint(0, "loc: %d  b: %d  sizeof(abOutputData): %d\n", static_cast<int32_t>(loc),
-            static_cast<int32_t>(b), static_cast<int32_t>(kImageSize));
+  if (LinkLogs(0)) LogPoke(loc, b);
   if (st.params->execType == 5) {
     if (loc >= kImageSize) LinkError(10);
   } else if (!(loc < 0x6000 || (loc >= 0x8000 && loc <= 0xBFFF))) {
@@ -380,32 +409,58 @@ void AddGlobal(int region, int offset, const char* name, size_t length, uint32_t
 
 // ---- object records ---------------------------------------------------------
 
-bool IsBlank(int c) {
+constexpr bool IsBlank(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-int HexDigit(int c) {
+constexpr int HexDigit(int c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
+// What a byte of an object file is to the record reader: the value of a
+// hexadecimal digit, kBlankByte or kOtherByte; one look-up per byte.
+constexpr int8_t kBlankByte = 16;
+constexpr int8_t kOtherByte = 17;
+constexpr auto kByteClass = [] {
+  std::array<int8_t, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = static_cast<int8_t>(HexDigit(c) >= 0 ? HexDigit(c) : IsBlank(c) ? kBlankByte : kOtherByte);
+  return table;
+}();
+
 // Reads a field of exactly `digits` hexadecimal digits after optional white
 // space; false when the field is not that many digits, whatever follows the
 // ones there are.
-bool ReadHexField(platform::Stream* in, int digits, int* value) {
-  int c = platform::Getc(in);
-  while (c != platform::kEndOfFile && IsBlank(c)) c = platform::Getc(in);
+bool ReadHexField(InputBuffer& in, int digits, int* value) {
+  int c = in.Next();
+  while (c != platform::kEndOfFile && kByteClass[c] == kBlankByte) c = in.Next();
   int v = 0;
   for (int n = 0; n < digits; ++n) {
-    if (n > 0) c = platform::Getc(in);
-    int d = c == platform::kEndOfFile ? -1 : HexDigit(c);
-    if (d < 0) return false;
-    v = v * 16 + d;
+    if (n > 0) c = in.Next();
+    if (c == platform::kEndOfFile || kByteClass[c] >= kBlankByte) return false;
+    v = v * 16 + kByteClass[c];
   }
   *value = v;
   return true;
+}
+
+// A byte of two digits, as ReadHexField(in, 2, value) reads it; the digits
+// straight from the window where both are there and nothing stands before
+// them.
+bool ReadHexByte(InputBuffer& in, int* value) {
+  if (const uint8_t* p = in.Peek(2)) {
+    const int high = kByteClass[p[0]];
+    const int low = kByteClass[p[1]];
+    if (high < kBlankByte && low < kBlankByte) {
+      in.Skip(2);
+      *value = high * 16 + low;
+      return true;
+    }
+  }
+  return ReadHexField(in, 2, value);
 }
 
 ReadResult ReadObjectRecord() {
@@ -415,10 +470,11 @@ ReadResult ReadObjectRecord() {
   r.valid = 0;
   // A record shorter than its layout reads its missing bytes as 0.
   std::memset(r.data, 0, sizeof r.data);
-  platform::Stream* in = st.objectFile;
+  InputBuffer& in = st.objectInput;
+  if (!in.AtRecord()) return ReadResult::kEnd;
   int c;
   do {
-    c = platform::Getc(in);
+    c = in.Next();
     if (c == platform::kEndOfFile) return ReadResult::kEnd;
   } while (c != 'S');
   int type = 0;
@@ -433,14 +489,29 @@ ReadResult ReadObjectRecord() {
   // checksum all make it a damaged one.
   if (count > kRecordDataSize) return ReadResult::kDamaged;
   int sum = count;
-  for (int i = 0; i + 1 < count; ++i) {
+  // The data bytes straight from the window while they are two digits each,
+  // then byte by byte from where that stopped.
+  int i = 0;
+  if (count > 1) {
+    const uint8_t* p = in.Peek(0);
+    const int inWindow = static_cast<int>(std::min<size_t>(in.Available() / 2, static_cast<size_t>(count - 1)));
+    for (; i < inWindow; ++i) {
+      const int high = kByteClass[p[2 * i]];
+      const int low = kByteClass[p[2 * i + 1]];
+      if (high >= kBlankByte || low >= kBlankByte) break;
+      r.data[i] = static_cast<uint8_t>(high * 16 + low);
+      sum += r.data[i];
+    }
+    in.Skip(2 * static_cast<size_t>(i));
+  }
+  for (; i + 1 < count; ++i) {
     int b = 0;
-    if (!ReadHexField(in, 2, &b)) return ReadResult::kDamaged;
+    if (!ReadHexByte(in, &b)) return ReadResult::kDamaged;
     r.data[i] = static_cast<uint8_t>(b);
     sum += b;
   }
   int checksum = 0;
-  if (!ReadHexField(in, 2, &checksum)) return ReadResult::kDamaged;
+  if (!ReadHexByte(in, &checksum)) return ReadResult::kDamaged;
   if (checksum != (~sum & 0xFF)) return ReadResult::kDamaged;
   r.valid = 1;
   return ReadResult::kValid;
@@ -478,7 +549,7 @@ int RecordDataLength() { return std::max(State().record.count - 1, 0); }
 void NextRecord(bool damageIsFatal) {
   LinkerState& st = State();
   ReadResult result = ReadObjectRecord();
-  if (platform::ReadFailed(st.objectFile)) UnreadableObject(*st.currentFile);
+  if (st.objectInput.Failed()) UnreadableObject(*st.currentFile);
   st.recordDamaged = result == ReadResult::kDamaged;
   if (st.recordDamaged && damageIsFatal) DamagedRecord();
 }
@@ -686,8 +757,10 @@ void CloseObjectFile() { CloseInput(State().objectFile); }
 
 bool OpenObjectFile(const InputFileEntry& f) {
   LinkerState& st = State();
-  st.objectFile = f.overlong ? nullptr : OpenShared(f.path, "r");
-  return st.objectFile != nullptr;
+  st.objectFile = f.overlong ? nullptr : OpenShared(f.path, "rb");
+  if (st.objectFile == nullptr) return false;
+  st.objectInput.Start(st.objectFile);
+  return true;
 }
 
 void ReadModuleHeader() {
@@ -1132,14 +1205,17 @@ void WriteS1Records(platform::Stream* stream) {
     } while (n < 35 && addr < kS1End && used[addr] && addr % 0x1000 != 0);
     char line[96];
     uint32_t count = n + 3;
-    size_t pos = FormatTo(line, sizeof line, "S1%02X%04X", count, start);
     uint32_t sum = count + (start >> 8) + (start & 0xFF);
-    for (uint32_t k = 0; k < n; ++k) {
-      sum += data[start + k];
-      pos += FormatTo(line + pos, sizeof line - pos, "%02X", static_cast<uint32_t>(data[start + k]));
-    }
-    FormatTo(line + pos, sizeof line - pos, "%02X\n", ~sum & 0xFF);
-    platform::WriteText(stream, line);
+    for (uint32_t k = 0; k < n; ++k) sum += data[start + k];
+    char* end = line;
+    *end++ = 'S';
+    *end++ = '1';
+    end = PutHex(end, count, 2);
+    end = PutHex(end, start, 4);
+    end = PutHexBytes(end, data + start, n);
+    end = PutHex(end, ~sum & 0xFF, 2);
+    *end++ = '\n';
+    platform::Write(stream, line, static_cast<size_t>(end - line));
   }
   platform::WriteText(stream, "S9030000FC\n");
 }
