@@ -50,6 +50,18 @@ inline bool EqualIgnoringCase(const char* a, const char* b) {
 // '*' matches any run of characters (none included), '?' exactly one; every
 // other character matches itself ignoring ASCII case.
 inline bool MatchWildcard(const char* pattern, const char* name) {
+  // A search such as "*.SUP" runs over every entry of a directory: with the
+  // pattern's only '*' in front, the name's end alone decides.
+  if (pattern[0] == '*' && std::strchr(pattern + 1, '*') == nullptr) {
+    const size_t tail = std::strlen(pattern + 1);
+    const size_t length = std::strlen(name);
+    if (length < tail) return false;
+    const char* end = name + (length - tail);
+    for (const char* p = pattern + 1; *p != '\0'; ++p, ++end)
+      if (*p != '?' && AsciiUpper(static_cast<unsigned char>(*p)) != AsciiUpper(static_cast<unsigned char>(*end)))
+        return false;
+    return true;
+  }
   const char* star = nullptr;  // the last '*' seen, to retry from
   const char* resume = nullptr;
   while (*name != '\0') {

@@ -343,7 +343,7 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
       if (!LockForWriting(fd)) {
         ok = false;
         error = EACCES;
-      } else if (ftruncate(fd, 0) != 0) {
+      } else if (st.st_size != 0 && ftruncate(fd, 0) != 0) {
         ok = false;
         error = errno;
       }
@@ -680,13 +680,13 @@ std::vector<std::string> FindFiles(const char* directory, const char* pattern) {
   std::vector<std::string> names;
   if (pattern == nullptr) return names;
   posix::ForEachEntry(directory ? directory : "",
-                      [&](const std::string& dir, const std::string& name, unsigned char type) {
-                        if (!common::MatchWildcard(pattern, name.c_str())) return;
+                      [&](const std::string& dir, const char* name, unsigned char type) {
+                        if (!common::MatchWildcard(pattern, name)) return;
                         bool regular = type == DT_REG;
                         if (type == DT_UNKNOWN || type == DT_LNK) {
                           // What a link names decides, as an open would follow it.
                           struct stat st;
-                          std::string path = dir.empty() ? name : dir + (dir.back() == '/' ? "" : "/") + name;
+                          std::string path = dir.empty() ? std::string(name) : dir + (dir.back() == '/' ? "" : "/") + name;
                           regular = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
                         }
                         if (regular) names.push_back(name);

@@ -77,11 +77,15 @@ uint64_t FoldedHash(std::string_view name) {
 // the call kept some, they are closed, and true says to try again.
 bool OutOfDescriptors();
 
-// The entries of one directory, found by their names ignoring case.
+// The entries of one directory, found by their names ignoring case.  A
+// directory may hold thousands of entries that nothing asks for, so their
+// names lie back to back in one block (each ended by a NUL) and the index
+// over them is built once the whole directory has been read.
 class Listing {
  public:
   struct Entry {
-    std::string name;
+    uint32_t offset;  // of the name in names_
+    uint32_t length;
     uint64_t hash;
     unsigned char type;
     bool gone;
@@ -92,22 +96,33 @@ class Listing {
     DIR* dir = opendir(path);
     if (dir == nullptr && OutOfDescriptors()) dir = opendir(path);
     if (dir == nullptr) return;
+    entries_.reserve(256);
+    names_.reserve(4096);
     errno = 0;
-    while (struct dirent* e = readdir(dir)) Append(e->d_name, e->d_type);
+    while (struct dirent* e = readdir(dir)) Store(e->d_name, e->d_type);
     complete_ = errno == 0;
     closedir(dir);
+    Reindex();
   }
 
   // Read all of the directory: a name it does not know does not exist.
   bool Complete() const { return complete_; }
 
   void Add(std::string_view name, unsigned char type) {
-    if (Find(name) == nullptr) Append(name, type);
+    if (Find(name) != nullptr) return;
+    Store(name, type);
+    if (2 * entries_.size() > slots_.size()) {
+      Reindex();
+    } else {
+      Index(entries_.size() - 1);
+    }
   }
 
   void Drop(std::string_view name) {
     if (Entry* e = Find(name)) e->gone = true;
   }
+
+  std::string_view Name(const Entry& e) const { return {names_.data() + e.offset, e.length}; }
 
   // The smallest entry in byte order that matches `name` ignoring case but
   // is another name; nullptr when there is none.
@@ -116,14 +131,15 @@ class Listing {
   // Whether any entry matches `name` ignoring case, itself included.
   bool Knows(std::string_view name) {
     bool known = false;
-    Probe(FoldedHash(name), [&](Entry& e) { known = known || EqualIgnoringCase(e.name, name); });
+    Probe(FoldedHash(name), [&](Entry& e) { known = known || EqualIgnoringCase(Name(e), name); });
     return known;
   }
 
+  // Calls f(name, type) for each entry; the name is NUL-terminated.
   template <typename F>
   void ForEach(F&& f) const {
     for (const Entry& e : entries_)
-      if (!e.gone) f(e.name, e.type);
+      if (!e.gone) f(names_.data() + e.offset, e.type);
   }
 
  private:
@@ -140,21 +156,24 @@ class Listing {
   Entry* Find(std::string_view name) {
     Entry* found = nullptr;
     Probe(FoldedHash(name), [&](Entry& e) {
-      if (e.name == name) found = &e;
+      if (Name(e) == name) found = &e;
     });
     return found;
   }
 
-  void Append(std::string_view name, unsigned char type) {
-    entries_.push_back({std::string(name), FoldedHash(name), type, false});
-    if (2 * entries_.size() > slots_.size()) {
-      size_t size = 64;
-      while (size < 4 * entries_.size()) size *= 2;
-      slots_.assign(size, -1);
-      for (size_t i = 0; i < entries_.size(); ++i) Index(i);
-    } else {
-      Index(entries_.size() - 1);
-    }
+  void Store(std::string_view name, unsigned char type) {
+    entries_.push_back({static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()),
+                        FoldedHash(name), type, false});
+    names_.append(name);
+    names_.push_back('\0');
+  }
+
+  // Room for at least twice the entries, so that probes stay short.
+  void Reindex() {
+    size_t size = 64;
+    while (size < 4 * entries_.size()) size *= 2;
+    slots_.assign(size, -1);
+    for (size_t i = 0; i < entries_.size(); ++i) Index(i);
   }
 
   void Index(size_t i) {
@@ -165,6 +184,7 @@ class Listing {
   }
 
   std::vector<Entry> entries_;
+  std::string names_;
   std::vector<int32_t> slots_;  // open addressing by hash; -1 is empty
   bool complete_ = false;
 };
@@ -172,7 +192,9 @@ class Listing {
 Listing::Entry* Listing::Variant(std::string_view name) {
   Entry* best = nullptr;
   Probe(FoldedHash(name), [&](Entry& e) {
-    if (e.name != name && EqualIgnoringCase(e.name, name) && (best == nullptr || e.name < best->name)) best = &e;
+    std::string_view candidate = Name(e);
+    if (candidate != name && EqualIgnoringCase(candidate, name) && (best == nullptr || candidate < Name(*best)))
+      best = &e;
   });
   return best;
 }
@@ -281,7 +303,8 @@ Listing& ListingOf(Cache& c, const Directory& d) {
 // tried.  "" when there is none.
 std::string ConfirmedVariant(Listing& listing, const std::string& directory, std::string_view name) {
   while (Listing::Entry* v = listing.Variant(name)) {
-    if (Lexists(Join(directory, v->name))) return v->name;
+    std::string_view variant = listing.Name(*v);
+    if (Lexists(Join(directory, variant))) return std::string(variant);
     v->gone = true;
   }
   return {};
@@ -446,7 +469,7 @@ bool ForEachEntry(const char* directory, const EntryVisitor& visit) {
   Cache& c = t_call != nullptr ? *t_call : once;
   Directory& d = DirectoryOf(c, sp, sp.parts.size());
   if (d.missing || !d.listable) return false;
-  ListingOf(c, d).ForEach([&](const std::string& name, unsigned char type) { visit(d.path, name, type); });
+  ListingOf(c, d).ForEach([&](const char* name, unsigned char type) { visit(d.path, name, type); });
   return true;
 }
 

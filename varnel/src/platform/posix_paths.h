@@ -69,7 +69,7 @@ int OpenDescriptor(const char* path, int flags, mode_t mode = 0);
 // directory as the system takes it and the entry's dirent d_type
 // (DT_UNKNOWN when the system did not say); false when it cannot be listed.
 using EntryVisitor =
-    std::function<void(const std::string& directory, const std::string& name, unsigned char type)>;
+    std::function<void(const std::string& directory, const char* name, unsigned char type)>;
 bool ForEachEntry(const char* directory, const EntryVisitor& visit);
 
 }  // namespace varnel::platform::posix
