@@ -27,12 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
 #include "format.h"
 #include "jobs.h"
 
@@ -44,6 +43,7 @@ namespace fs = std::filesystem;
 using varnel::bench::CallJob;
 using varnel::bench::CallJobShape;
 using varnel::Format;
+using varnel::testing::ReadFile;
 
 constexpr int kCrowd = 5000;
 
@@ -78,11 +78,6 @@ Outcome Run(const std::vector<std::string>& command, const char* output = "/dev/
   return out;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 struct Case {
   std::string name;
   int logLevel = 0;  // for the Varnel cases
@@ -111,15 +106,15 @@ long PeakKiB(std::vector<std::string> command, const std::string& scratch) {
   command.push_back("--peak-rss");
   std::string report = scratch + "peak-rss.txt";
   if (Run(command, report.c_str()).status != 0) throw std::runtime_error("the call failed");
-  return std::atol(ReadAll(report).c_str());
+  return std::atol(ReadFile(report).c_str());
 }
 
 // One call at level 0 shows that the job links as intended: result 0, the
 // table counts in the log, and every byte in the download file.
 void CheckJob(const std::string& name, const std::vector<std::string>& command, const CallJob& job) {
   Outcome o = Run(command);
-  std::string log = ReadAll(job.workDir + job.logFile);
-  int64_t bytes = varnel::bench::S1DataBytes(ReadAll(job.workDir + job.downloadFile));
+  std::string log = ReadFile(job.workDir + job.logFile);
+  int64_t bytes = varnel::bench::S1DataBytes(ReadFile(job.workDir + job.downloadFile));
   if (o.status != 0 || log.find(job.CountsLine()) == std::string::npos ||
       bytes != static_cast<int64_t>(job.programBytes + job.dataBytes)) {
     throw std::runtime_error(name + ": not the intended link (exit " + std::to_string(o.status) + ", " +
@@ -191,9 +186,9 @@ int Main(int argc, char** argv) {
     }
   }
   // The crowded jobs link the very same download.
-  const std::string download = ReadAll(full.workDir + full.downloadFile);
+  const std::string download = ReadFile(full.workDir + full.downloadFile);
   for (const CallJob* job : {&crowdLib, &crowdWork})
-    if (ReadAll(job->workDir + job->downloadFile) != download)
+    if (ReadFile(job->workDir + job->downloadFile) != download)
       throw std::runtime_error("a crowded job linked another download");
 
   const std::string srecDir = root("srec");

@@ -4,66 +4,52 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
+#include "builders/m68objects.h"
 #include "format.h"
 
 namespace varnel::bench {
 
-std::string Record(int type, const Bytes& data) {
-  unsigned count = static_cast<unsigned>(data.size()) + 1;
-  unsigned sum = count;
-  std::string line = varnel::Format("S%X%02X", static_cast<unsigned>(type), count);
-  for (uint8_t b : data) {
-    sum += b;
-    line += varnel::Format("%02X", static_cast<unsigned>(b));
-  }
-  return line + varnel::Format("%02X\n", ~sum & 0xFFu);
+namespace {
+
+using testing::Crlf;
+using testing::Lit;
+using testing::operator+;
+using testing::Rel;
+using testing::S0;
+using testing::S2;
+using testing::S3;
+using testing::S7;
+using testing::S8;
+using testing::S9;
+using testing::WriteFile;
+
+// The S4 record of a region of `size` bytes: its high offset is size - 1.
+std::string RegionRecord(int region, uint32_t size) {
+  return testing::S4(region, 0, static_cast<uint16_t>(size - 1));
 }
 
-Bytes Word(uint32_t v) { return {static_cast<uint8_t>((v >> 8) & 0xFF), static_cast<uint8_t>(v & 0xFF)}; }
-
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-std::string S0(const std::string& name) { return Record(0, Cat({0, 0}, Text(name))); }
-std::string S3(int r, const std::string& name) {
-  return Record(3, Cat({0, 0, static_cast<uint8_t>(r)}, Text(name)));
-}
-std::string S4(int r, uint32_t size) {
-  return Record(4, Cat(Cat(Word(0), {static_cast<uint8_t>(r)}), Word(size - 1)));
-}
-std::string S8(int r, uint32_t offset, const std::string& name) {
-  return Record(8, Cat(Cat(Word(offset), {static_cast<uint8_t>(r), 0, 0}), Text(name)));
-}
-std::string S7(int r, uint32_t offset, bool subtract, const std::string& name) {
-  return Record(7, Cat(Cat(Word(offset), {static_cast<uint8_t>(r | (subtract ? 0x20 : 0))}), Text(name)));
-}
-std::string S9() { return "S9030000FC\n"; }
+}  // namespace
 
 void RegionWriter::Item(const Bytes& item, uint32_t width) {
   if (payload_.size() + item.size() > 72) Flush();
-  payload_ = Cat(payload_, item);
+  payload_ = payload_ + item;
   offset_ += width;
 }
 
 void RegionWriter::Relocation(int type, int target, uint32_t operand) {
-  Item(Cat({static_cast<uint8_t>(type | target)}, Word(operand)), (type == 0xC0 || type == 0xE0) ? 2 : 1);
+  Item(Rel(type, target, static_cast<uint16_t>(operand)), (type == 0xC0 || type == 0xE0) ? 2 : 1);
 }
 
 void RegionWriter::Literal(uint32_t n) {
-  Bytes run = {static_cast<uint8_t>(n - 1)};
+  Bytes run;
   for (uint32_t k = 0; k < n; ++k) run.push_back(static_cast<uint8_t>(offset_ + k));
-  Item(run, n);
+  Item(Lit(run), n);
 }
 
 void RegionWriter::Flush() {
-  if (!payload_.empty()) *out_ += Record(2, Cat(Cat(Word(start_), {static_cast<uint8_t>(region_)}), payload_));
+  if (!payload_.empty()) *out_ += S2(region_, static_cast<uint16_t>(start_), payload_);
   payload_.clear();
   start_ = offset_;
 }
@@ -87,10 +73,11 @@ uint32_t Share(uint32_t total, int parts, int i) {
 std::string FileObject(const std::string& name, uint32_t aromSize, uint32_t xramSize,
                        const std::vector<std::string>& globals, const std::vector<External>& externals) {
   if (2 * externals.size() > xramSize) throw std::logic_error("no room for the relocation items");
-  std::string obj = S0(name) + S3(1, "AROM") + S4(1, aromSize) + S3(2, "XRAM") + S4(2, xramSize);
-  for (size_t g = 0; g < globals.size(); ++g) obj += S8(2, static_cast<uint32_t>(g), globals[g]);
+  std::string obj =
+      S0(name) + S3(1, "AROM") + RegionRecord(1, aromSize) + S3(2, "XRAM") + RegionRecord(2, xramSize);
+  for (size_t g = 0; g < globals.size(); ++g) obj += S8(2, static_cast<uint16_t>(g), globals[g]);
   for (size_t k = 0; k < externals.size(); ++k)
-    obj += S7(2, static_cast<uint32_t>(2 * k), externals[k].subtract, externals[k].name);
+    obj += S7(2, static_cast<uint16_t>(2 * k), externals[k].subtract, externals[k].name);
   RegionWriter xram(&obj, 2);
   for (size_t k = 0; k < externals.size(); ++k) xram.Relocation(0xC0, 1, static_cast<uint32_t>(k));
   xram.FillTo(xramSize);
@@ -105,37 +92,27 @@ std::string HalfNeededLibrary(int modules, int* needed, int* dropped) {
   std::string lib;
   for (int m = 0; m < modules; ++m) {
     if (m >= modules / 2) {
-      lib += S0(varnel::Format("LM%05d", *needed)) + S3(1, "AROM") + S4(1, 2) +
-             S8(1, 0, varnel::Format("L%05d", *needed)) + Record(2, {0, 0, 1, 1, 0xA5, 0x5A}) + S9();
+      lib += S0(varnel::Format("LM%05d", *needed)) + S3(1, "AROM") + RegionRecord(1, 2) +
+             S8(1, 0, varnel::Format("L%05d", *needed)) + S2(1, 0, Lit({0xA5, 0x5A})) + S9();
       ++*needed;
     } else {
-      lib += S0(varnel::Format("XM%05d", *dropped)) + S3(1, "AROM") + S4(1, 4);
-      for (int g = 0; g < 5; ++g) lib += S8(1, static_cast<uint32_t>(g), varnel::Format("X%05d", *dropped * 5 + g));
-      lib += Record(2, {0, 0, 1, 3, 1, 2, 3, 4}) + S9();
+      lib += S0(varnel::Format("XM%05d", *dropped)) + S3(1, "AROM") + RegionRecord(1, 4);
+      for (int g = 0; g < 5; ++g) lib += S8(1, static_cast<uint16_t>(g), varnel::Format("X%05d", *dropped * 5 + g));
+      lib += S2(1, 0, Lit({1, 2, 3, 4})) + S9();
       ++*dropped;
     }
   }
   return lib;
 }
 
-void WriteCrlf(const std::string& path, const std::string& lfText) {
-  std::string crlf;
-  crlf.reserve(lfText.size() + lfText.size() / 16);
-  for (char c : lfText) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
-  }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << crlf;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 int Scaled(int full, int percent) { return static_cast<int>(std::lround(full * percent / 100.0)); }
 
-std::string CallJob::CountsLine() const {
+std::string CountsLine(int globals, int externs) {
   return varnel::Format("globals = %d/2000  externs = %d/5200  fixups  = %d/5200", globals, externs,
                         externs);
 }
+
+std::string CallJob::CountsLine() const { return bench::CountsLine(globals, externs); }
 
 namespace {
 
@@ -166,7 +143,7 @@ void SetFixedDate(const std::string& path) {
 }
 
 void WriteLibraryFile(const std::string& path, const std::string& lfText) {
-  WriteCrlf(path, lfText);
+  WriteFile(path, Crlf(lfText));
   SetFixedDate(path);
 }
 
@@ -236,17 +213,17 @@ CallJob WriteCallJob(const std::string& root, const CallJobShape& shape) {
     WriteLibraryFile(job.libraryDir + name + "RP.OBJ", lib);
   }
   arg += "XXX\n32FFFF000000\n";
-  WriteCrlf(job.workDir + job.argFile, arg);
+  WriteFile(job.workDir + job.argFile, Crlf(arg));
 
-  std::string header = S0("EEPROM") + S3(1, "AROM") + S4(1, kHeaderBytes);
+  std::string header = S0("EEPROM") + S3(1, "AROM") + RegionRecord(1, kHeaderBytes);
   RegionWriter headerBytes(&header, 1);
   headerBytes.FillTo(kHeaderBytes);
   WriteLibraryFile(job.libraryDir + "EEPROM.OBJ", header + S9());
   // A module that is not needed, then MODEND, which CPNUM0CS names.
   WriteLibraryFile(job.libraryDir + "LIB.OBJ",
-                   S0("DELAY") + S3(1, "AROM") + S4(1, 4) + S8(1, 0, "DELAY") +
-                       Record(2, {0, 0, 1, 3, 0x4A, 0x26, 0xFD, 0x39}) + S9() + S0("MODEND") + S3(1, "AROM") +
-                       S4(1, kModendBytes) + S8(1, 0, "MODEND") + Record(2, {0, 0, 1, 0, 0x4E}) + S9());
+                   S0("DELAY") + S3(1, "AROM") + RegionRecord(1, 4) + S8(1, 0, "DELAY") +
+                       S2(1, 0, Lit({0x4A, 0x26, 0xFD, 0x39})) + S9() + S0("MODEND") + S3(1, "AROM") +
+                       RegionRecord(1, kModendBytes) + S8(1, 0, "MODEND") + S2(1, 0, Lit({0x4E})) + S9());
 
   AddUnrelatedFiles(job, shape.libraryCrowd, shape.workCrowd);
   return job;
@@ -257,10 +234,10 @@ void AddUnrelatedFiles(const CallJob& job, int libraryFiles, int workFiles) {
   // working directory collect them.
   static const char* const kLibraryKinds[] = {"OBJ", "FB", "MDV", "DAT", "TXT"};
   for (int i = 0; i < libraryFiles; ++i)
-    WriteCrlf(job.libraryDir + varnel::Format("U%04d.%s", i, kLibraryKinds[i % 5]), S9());
+    WriteFile(job.libraryDir + varnel::Format("U%04d.%s", i, kLibraryKinds[i % 5]), Crlf(S9()));
   static const char* const kWorkKinds[] = {"LOG", "ARG", "S1", "SUB", "TXT"};
   for (int i = 0; i < workFiles; ++i)
-    WriteCrlf(job.workDir + varnel::Format("W%04d.%s", i, kWorkKinds[i % 5]), S9());
+    WriteFile(job.workDir + varnel::Format("W%04d.%s", i, kWorkKinds[i % 5]), Crlf(S9()));
 }
 
 int64_t S1DataBytes(const std::string& text) {

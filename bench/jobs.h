@@ -1,30 +1,19 @@
-// The jobs the benchmarks time: M68 record builders, and whole link jobs (an
-// ARG file in a working directory and the objects of a library directory)
-// for a `Varnel` call.  The output-pinning test runs the same jobs, so what
-// the benchmark times is what that test holds byte for byte.
+// The jobs the benchmarks time: generated objects and libraries, and whole
+// link jobs (an ARG file in a working directory and the objects of a
+// library directory) for a `Varnel` call, built from the test builders.
+// The output-pinning test runs the same jobs, so what the benchmark times is
+// what that test holds byte for byte.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
+
 namespace varnel::bench {
 
-using Bytes = std::vector<uint8_t>;
-
-// One M68 record line, LF-ended.
-std::string Record(int type, const Bytes& data);
-Bytes Word(uint32_t v);
-Bytes Text(const std::string& s);
-Bytes Cat(Bytes a, const Bytes& b);
-
-std::string S0(const std::string& name);
-std::string S3(int region, const std::string& name);
-// A region of `size` bytes (size - 1 is stored as its high offset).
-std::string S4(int region, uint32_t size);
-std::string S8(int region, uint32_t offset, const std::string& name);
-std::string S7(int region, uint32_t offset, bool subtract, const std::string& name);
-std::string S9();
+using testing::Bytes;
 
 // Writes a region's bytes as S2 records of at most 72 payload bytes.
 class RegionWriter {
@@ -71,10 +60,11 @@ std::string FileObject(const std::string& name, uint32_t aromSize, uint32_t xram
 // from *needed on.  *needed and *dropped count on.
 std::string HalfNeededLibrary(int modules, int* needed, int* dropped);
 
-// Writes LF-ended text with CR LF line ends, as the host's tools write them.
-void WriteCrlf(const std::string& path, const std::string& lfText);
-
 int Scaled(int full, int percent);
+
+// The line the linker logs at level 0 for a link's table counts (as many
+// stored fixups as externals).
+std::string CountsLine(int globals, int externs);
 
 // A whole link for one `Varnel` call, the largest the planner and the
 // linker's tables allow at 100 percent: an Exec 3.2 module without a driver

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
 #include "format.h"
 #include "jobs.h"
 #include "linker.h"
@@ -25,6 +26,8 @@
 namespace {
 
 using namespace varnel::bench;
+using varnel::testing::Crlf;
+using varnel::testing::WriteFile;
 
 struct Workload {
   std::string dir;
@@ -80,18 +83,18 @@ Workload Generate(int percent) {
     std::vector<External> mine;
     for (int e = f; e < externs; e += fileObjects) mine.push_back({targets[static_cast<size_t>(e)], e % 7 == 6});
     std::string name = varnel::Format("FILE%03d.OBJ", f);
-    WriteCrlf(w.dir + name, FileObject(varnel::Format("FILE%03d", f), Share(fileProgram, fileObjects, f),
-                                       Share(w.dataBytes, fileObjects, f), globals, mine));
+    WriteFile(w.dir + name, Crlf(FileObject(varnel::Format("FILE%03d", f), Share(fileProgram, fileObjects, f),
+                                            Share(w.dataBytes, fileObjects, f), globals, mine)));
     submit += "FILE     " + w.dir + name + "\n";
   }
   int needed = 0;
   int dropped = 0;
   for (int l = 0; l < libraries; ++l) {
     std::string name = varnel::Format("LIB%03d.OBJ", l);
-    WriteCrlf(w.dir + name, HalfNeededLibrary(modulesPerLibrary, &needed, &dropped));
+    WriteFile(w.dir + name, Crlf(HalfNeededLibrary(modulesPerLibrary, &needed, &dropped)));
     submit += "LIBRARY  " + w.dir + name + "\n";
   }
-  WriteCrlf(w.dir + "LINK.CMD", submit);
+  WriteFile(w.dir + "LINK.CMD", Crlf(submit));
   return w;
 }
 
@@ -129,10 +132,7 @@ int LinkOnce(const Workload& w, int logLevel, varnel::LinkParams* p) {
   *p = varnel::LinkParams{};
   p->submitFileName = "LINK.CMD";
   p->outputFileName = "OUT.S1";
-  p->logLevel = logLevel;
-  p->print = Print;
-  p->progress = Print;
-  p->error = Error;
+  varnel::testing::SetCallbacks(*p, logLevel, Print, Print, Error);
   p->execType = 1;
   p->workDir = w.dir.c_str();
   g_log.stream = varnel::platform::Open((w.dir + "LINK.LOG").c_str(), "w");
@@ -167,8 +167,7 @@ void BM_WorstCaseLink(benchmark::State& state) {
   int result = LinkOnce(w, 0, &p);
   uint32_t usedBytes = 0;
   for (uint32_t a = 0; a < varnel::kImageSize; ++a) usedBytes += varnel::LinkedImageUsed()[a];
-  std::string counts = varnel::Format("globals = %d/2000  externs = %d/5200  fixups  = %d/5200", w.globals,
-                                      w.externs, w.externs);
+  std::string counts = CountsLine(w.globals, w.externs);
   bool countsSeen = false;
   std::ifstream logFile(w.dir + "LINK.LOG", std::ios::binary);
   for (std::string line; !countsSeen && std::getline(logFile, line);) countsSeen = line.rfind(counts, 0) == 0;

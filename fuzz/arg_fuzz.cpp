@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzz::Dir("work");
   }();
   fuzz::ClearDir(work);
-  fuzz::Put(work + "JOB.ARG", fuzz::AtRoot(std::string(reinterpret_cast<const char*>(data), size)));
+  testing::WriteFile(work + "JOB.ARG", fuzz::AtRoot(std::string(reinterpret_cast<const char*>(data), size)));
   PlanParams params{};
   fuzz::Quiet(params, 4);
   params.argFileName = "JOB.ARG";

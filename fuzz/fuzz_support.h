@@ -4,13 +4,13 @@
 // a descriptor open.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "runctl.h"
-#include "support/packer.h"
+#include "builders/files.h"
 
 namespace varnel::fuzz {
 
@@ -22,8 +22,8 @@ std::string Dir(const std::string& name);
 // Removes what a previous input left in a directory.
 void ClearDir(const std::string& dir);
 
+// Writes an input's bytes as a whole file.
 void Put(const std::string& path, const uint8_t* data, size_t size);
-void Put(const std::string& path, const std::string& bytes);
 
 // The pieces of an input cut at every "\n@@\n" (the separator dropped).
 std::vector<std::string> Split(const uint8_t* data, size_t size);
@@ -33,28 +33,22 @@ std::string Text(const uint8_t* data, size_t size);
 // the scratch directory (its path differs from process to process).
 std::string AtRoot(const std::string& text);
 
-void Quiet(PlanParams& p, int logLevel);
-void Quiet(LinkParams& p, int logLevel);
-void Quiet(ImageParams& p, int logLevel);
+void Discard(const char* format, va_list args);
+void DiscardError(const char* format, int code, va_list args);
+
+// Points a stage record's callbacks at Discard and DiscardError.
+template <typename StageParams>
+void Quiet(StageParams& p, int logLevel) {
+  testing::SetCallbacks(p, logLevel, Discard, Discard, DiscardError);
+}
 
 // Aborts when a file of the scratch directory is still open.
 void CheckDescriptors();
 
-}  // namespace varnel::fuzz
-
-namespace varnel::fuzz {
-
 // A library directory of plain objects and packed FB and driver files, as
-// the planner and whole links take them: EEPROM.OBJ and LIB.OBJ, FBA.OBJ,
-// FBB.FB (with an RP), FBC.FB (without), DRV.MDV (an Exec 1 driver of kind
-// 4) and DRV5.MDV (an Exec 5 driver).
+// the planner and whole links take them: EEPROM.OBJ, EEPCOM.OBJ, EEP400.OBJ
+// and LIB.OBJ, FBA.OBJ, FBB.FB (with an RP), FBC.FB (without), DRV.MDV (an
+// Exec 1 driver of kind 4) and DRV5.MDV (an Exec 5 driver of kind 4).
 void WriteLibrary(const std::string& dir);
-
-// A member of a packed file for the test packer.
-testing::PackMember Member(int number, const std::string& data, bool scrambled = true);
-
-// A small object of one AROM region holding `code`, with `global` defined at
-// its start unless empty.
-std::string Module(const std::string& name, const std::string& code, const std::string& global = "");
 
 }  // namespace varnel::fuzz

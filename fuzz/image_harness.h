@@ -5,9 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "builders/files.h"
+#include "builders/image_inputs.h"
 #include "fuzz_support.h"
 #include "image.h"
-#include "image_fixture.h"
 #include "linker.h"
 #include "planner.h"
 
@@ -34,8 +35,8 @@ struct ImageRun {
     return *run;
   }
 
-  void Firmware(const std::string& text) { Put(work + "DRV.$$$", text); }
-  void Arg(const std::string& text) { Put(work + "JOB.ARG", text); }
+  void Firmware(const std::string& text) { testing::WriteFile(work + "DRV.$$$", text); }
+  void Arg(const std::string& text) { testing::WriteFile(work + "JOB.ARG", text); }
 
   // An image of two RPs and an FB list that names their FBs.
   static void StandardImage() {

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzz::Dir("work");
   }();
   std::vector<std::string> parts = fuzz::Split(data, size);
-  fuzz::Put(work + "A.OBJ", parts[0]);
+  testing::WriteFile(work + "A.OBJ", parts[0]);
   const struct {
     int32_t execType;
     const char* sections;
@@ -21,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       {1, "0400-BFFF\r\nSECTION   *      DSCT  0400-5FFF\r\nSECTION   AROM   PSCT  8000-BFFF\r\n"},
       {5, "0400-BFFF\r\nSECTION   AROM   PSCT  0100-FFFE\r\nSECTION   *      DSCT  0000-00FF\r\n"},
   };
-  if (parts.size() > 1) fuzz::Put(work + "B.LIB", parts[1]);
+  if (parts.size() > 1) testing::WriteFile(work + "B.LIB", parts[1]);
   for (const auto& map : maps) {
     std::string submit = std::string(map.sections) + "FILE     " + work + "A.OBJ\r\n";
     if (parts.size() > 1) submit += "LIBRARY  " + work + "B.LIB\r\n";
-    fuzz::Put(work + "LINK.CMD", submit);
+    testing::WriteFile(work + "LINK.CMD", submit);
     LinkParams params{};
     fuzz::Quiet(params, 4);
     params.submitFileName = "LINK.CMD";

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "builders/files.h"
+#include "builders/image_inputs.h"
+#include "builders/m68objects.h"
+#include "builders/packer.h"
 #include "image_harness.h"
-#include "support/m68objects.h"
-#include "support/packer.h"
 
 using namespace varnel;
 using namespace varnel::testing;
@@ -20,7 +21,7 @@ std::string root;
 
 void Seed(const std::string& target, const std::string& name, const std::string& bytes) {
   std::filesystem::create_directories(root + "/" + target);
-  fuzz::Put(root + "/" + target + "/" + name, bytes);
+  WriteFile(root + "/" + target + "/" + name, bytes);
 }
 void Seed(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes) {
   Seed(target, name, std::string(bytes.begin(), bytes.end()));
@@ -33,27 +34,28 @@ std::string Joined(const std::vector<std::string>& parts) {
 }
 
 PackMember M(int number, const std::string& text, bool scrambled = true, uint16_t date = 0, uint16_t time = 0) {
-  PackMember m = fuzz::Member(number, text, scrambled);
+  PackMember m = Member(number, text, scrambled);
   m.date = date;
   m.time = time;
   return m;
 }
 
 void Records() {
-  Seed("records", "plain", Crlf(fuzz::Module("MAIN", "MAIN-CODE", "MAIN")));
+  Seed("records", "plain", Crlf(CodeModule("MAIN", TextBytes("MAIN-CODE"), {"MAIN"})));
   // A relocated reference from program into data, an external and an S7.
   std::string relocated = S0("REL") + S3(0x85, "AROM") + S3(0x04, "DSCT") + S4(5, 0, 7) + S4(4, 0, 3) +
                           S8(5, 0, "ENTRY") + S2(5, 0, Lit({1, 2}) + Rel(0x20, 4, 2) + Rel(0x60, 5, 0)) +
                           S7(5, 6, false, "MODEND") + S9();
   Seed("records", "relocated", Crlf(relocated));
   Seed("records", "with-library",
-       Joined({Crlf(fuzz::Module("MAIN", "CALLS") + S0("X") + S7(5, 0, false, "LIBFN") + S9()),
-               Crlf(fuzz::Module("LIBFN", "LIB-CODE", "LIBFN") + fuzz::Module("OTHER", "UNUSED", "OTHER"))}));
+       Joined({Crlf(CodeModule("MAIN", TextBytes("CALLS")) + S0("X") + S7(5, 0, false, "LIBFN") + S9()),
+               Crlf(CodeModule("LIBFN", TextBytes("LIB-CODE"), {"LIBFN"}) +
+                    CodeModule("OTHER", TextBytes("UNUSED"), {"OTHER"}))}));
   Seed("records", "bad-checksum", Crlf(S0("BAD") + M68BadChecksum(3, {0x85, 'A', 'R', 'O', 'M'}) + S9()));
   // Digits that are none: a count of one digit after the object's last
   // record, and a byte "0G" in a library module.
   Seed("records", "not-hex",
-       Joined({Crlf(fuzz::Module("MAIN", "MAIN-CODE", "MAIN") + "S2 6 0 0 1 0 F8 0\n"),
+       Joined({Crlf(CodeModule("MAIN", TextBytes("MAIN-CODE"), {"MAIN"}) + "S2 6 0 0 1 0 F8 0\n"),
                Crlf(S0("LIBFN") + S3(0x85, "AROM") + "S2060000050G41B3\n" + S9())}));
 }
 
@@ -110,7 +112,7 @@ void Firmware() {
   spec.beforeMain = SRecord('2', 0x2800, Data(8, 0x77));
   Seed("firmware", "no-trailer", DriverFirmware(spec));
   Seed("firmware", "end-only", EndRecord());
-  Seed("firmware", "bad-checksum", SRecord('0', 0, Text("H")) + "S1050400FFFF00\n" + EndRecord());
+  Seed("firmware", "bad-checksum", SRecord('0', 0, TextBytes("H")) + "S1050400FFFF00\n" + EndRecord());
   // Address digits beyond F: "03G0" is the chunk at 0x400.
   std::string odd = SRecord('1', 0x300, Chunk(Boot()));
   odd.replace(4, 4, "03G0");
@@ -143,7 +145,7 @@ void WholeLink() {
   Seed("varnel", "driver", "@lib/\n 1 FBA 2 FBB 3 FBC 15 DRV\nXXX\n32C000000000\n");
   Seed("varnel", "exec5", "@lib/\n 1 FBB\n 15 DRV5\nXXX\n500000000000\n");
   Seed("varnel", "new-fb",
-       Joined({"@lib/\n 1 FBX\nXXX\n32C000000000\n", "FBX.OBJ\n" + Crlf(fuzz::Module("FBX", "FBX-CODE"))}));
+       Joined({"@lib/\n 1 FBX\nXXX\n32C000000000\n", "FBX.OBJ\n" + Crlf(CodeModule("FBX", TextBytes("FBX-CODE")))}));
 }
 
 }  // namespace

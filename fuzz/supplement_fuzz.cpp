@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::ClearDir(run->lib);
   run->Arg(parts[0]);
   for (size_t i = 1; i < parts.size() && i <= 8; ++i)
-    fuzz::Put(run->lib + "S" + std::to_string(i) + ".SCR", parts[i]);
+    testing::WriteFile(run->lib + "S" + std::to_string(i) + ".SCR", parts[i]);
   run->Run();
   return 0;
 }

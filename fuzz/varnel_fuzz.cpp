@@ -33,12 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::ClearDir(work);
   fuzz::ClearDir(lib);
   fuzz::WriteLibrary(lib);
-  fuzz::Put(work + "JOB.ARG", fuzz::AtRoot(parts[0]));
+  testing::WriteFile(work + "JOB.ARG", fuzz::AtRoot(parts[0]));
   for (size_t i = 1; i < parts.size(); ++i) {
     size_t end = parts[i].find('\n');
     std::string name = parts[i].substr(0, end);
     if (!SafeName(name)) continue;
-    fuzz::Put(lib + name, end == std::string::npos ? "" : parts[i].substr(end + 1));
+    testing::WriteFile(lib + name, end == std::string::npos ? "" : parts[i].substr(end + 1));
   }
   char message[550];
   Varnel("JOB.ARG", nullptr, work.c_str(), "JOB.LOG", "JOB.SUB", "OUT.S1", 3, message, sizeof message);

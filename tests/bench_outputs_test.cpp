@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
 #include "format.h"
 #include "jobs.h"
 #include "linker.h"
-#include "support/m68objects.h"
+#include "support/link_harness.h"
 #include "support/sha256.h"
-#include "support/testutil.h"
 #include "varnel.h"
 
 namespace varnel::testing {

@@ -9,9 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "builders/files.h"
+#include "builders/library.h"
+#include "builders/m68objects.h"
 #include "platform/platform.h"
-#include "support/plan_fixture.h"
-#include "support/testutil.h"
 #include "varnel.h"
 
 #if !defined(_WIN32)
@@ -23,6 +24,7 @@ namespace {
 
 using varnel::testing::CodeModule;
 using varnel::testing::ListDir;
+using varnel::testing::ModendModule;
 using varnel::testing::TextBytes;
 using varnel::testing::ReadFile;
 using varnel::testing::TempDir;
@@ -35,7 +37,7 @@ TEST(CallCache, NothingIsKeptFromOneCallToTheNext) {
   const std::string lib = dir / "lib/";
   std::filesystem::create_directory(lib);
   WriteFile(lib + "EEPROM.OBJ", CodeModule("EEPROM", TextBytes("HDR")));
-  WriteFile(lib + "LIB.OBJ", CodeModule("MODEND", TextBytes("END"), {"MODEND"}));
+  WriteFile(lib + "LIB.OBJ", ModendModule());
   WriteFile(dir / "JOB.ARG", lib + "\r\n 1 LATE\r\nXXX\r\n32C000000000\r\n");
   std::vector<char> message(550);
   auto call = [&] {

@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
+#include "builders/files.h"
 #include "platform/platform.h"
 #include "support/host_calls.h"
-#include "support/testutil.h"
 
 int main(int argc, char** argv) {
   using namespace varnel;

@@ -21,11 +21,11 @@
 extern char** environ;
 #endif
 
+#include "builders/files.h"
+#include "builders/packer.h"
 #include "platform/platform.h"
 #include "support/host_calls.h"
 #include "support/link_fixture.h"
-#include "support/packer.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

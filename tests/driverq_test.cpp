@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
+#include "builders/packer.h"
 #include "packfile.h"
 #include "planner.h"
-#include "support/packer.h"
 #include "support/plan_fixture.h"
-#include "support/testutil.h"
 #include "varnel.h"
 
 namespace varnel {

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
+#include "builders/files.h"
 #include "files.h"
 #include "platform/platform.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

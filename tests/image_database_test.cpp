@@ -1,6 +1,6 @@
 // The module database: RPs taken out of the linked image, their FF02 lines,
 // the FB entries and the GFB use each FB gets from its parent RP.
-#include "image_fixture.h"
+#include "support/image_fixture.h"
 
 namespace varnel::testing {
 namespace {

@@ -1,7 +1,7 @@
 // The firmware pass: reading the driver's S-records, deciding which
 // sections the module must receive, the firmware groups with their sector
 // checks and load offset, and the driver figures taken on the way.
-#include "image_fixture.h"
+#include "support/image_fixture.h"
 
 namespace varnel::testing {
 namespace {
@@ -14,7 +14,7 @@ const char* const kMatch = "No.\n  Why? This section is an exact match of what i
 
 TEST_F(ImageFirmwareTest, ReplayGroupAndLaterGroupWithLoadOffset) {
   DriverSpec d;
-  d.beforeMain = SRecord('0', 0, Text("SECTOR3"));
+  d.beforeMain = SRecord('0', 0, TextBytes("SECTOR3"));
   Firmware(DriverFirmware(d));
   // BOOT missing, MAIN different: the chunk at 0x400 is replayed, MAIN goes
   // into a later group moved to sector 3 of 64 KiB.
@@ -79,7 +79,7 @@ TEST_F(ImageFirmwareTest, AnyCharacterCountsAsADigitByItsCode) {
   const Data bytes = {0x20, 0x00, 0x23, 0x18};
   std::string record = SRecord('1', 0, bytes);
   record.replace(8, 8, "1GG0gz2/");
-  Firmware(SRecord('0', 0, Text("HDR")) + record + SRecord('1', 0x400, Chunk(Boot())) + EndRecord());
+  Firmware(SRecord('0', 0, TextBytes("HDR")) + record + SRecord('1', 0x400, Chunk(Boot())) + EndRecord());
   token = StatusToken(8, 0, {Exec(), Core(), Main()});
   ASSERT_EQ(Run(), 0) << log.text;
   EXPECT_EQ(Output(), Crlf("S103FF05xx\n" + Ff01(0, 0, bytes) + Ff01(1, 0x400, Chunk(Boot())) +
@@ -132,7 +132,7 @@ TEST_F(ImageFirmwareTest, TextRulesInsideRecordsAndAcrossTheWindowEdge) {
 }
 
 TEST_F(ImageFirmwareTest, RecordErrors) {
-  const std::string s0 = SRecord('0', 0, Text("HDR"));
+  const std::string s0 = SRecord('0', 0, TextBytes("HDR"));
   std::string badSum = SRecord('1', 0x10, Data(4, 1));
   badSum[badSum.size() - 2] ^= 1;
   std::string badEnd = EndRecord();
@@ -183,7 +183,7 @@ TEST_F(ImageFirmwareTest, RecordErrors) {
 
 // Chunk headers at 0x400 and at the start of each 64 KiB sector after it.
 std::string AlignedFirmware(const std::vector<FirmwareSection>& sections) {
-  std::string f = SRecord('0', 0, Text("HDR"));
+  std::string f = SRecord('0', 0, TextBytes("HDR"));
   for (const FirmwareSection& s : sections)
     f += SRecord('2', s.id == 0 ? 0x400 : 0x10000u * s.id, Chunk(s));
   return f + EndRecord();
@@ -231,7 +231,7 @@ TEST_F(ImageFirmwareTest, ReplaceDecisions) {
 TEST_F(ImageFirmwareTest, LaterGroupNeedsASectorBoundary) {
   const std::string boot = SRecord('1', 0x400, Chunk(Boot()));
   token = StatusToken(8, 4, {Boot()});
-  Firmware(SRecord('0', 0, Text("HDR")) + boot + SRecord('2', 0x12000, Chunk(Main())) + EndRecord());
+  Firmware(SRecord('0', 0, TextBytes("HDR")) + boot + SRecord('2', 0x12000, Chunk(Main())) + EndRecord());
   EXPECT_EQ(Run(), 15);
   ASSERT_EQ(log.errorCodes, std::vector<int>{3015});
   EXPECT_EQ(log.errors[0],
@@ -241,7 +241,7 @@ TEST_F(ImageFirmwareTest, LaterGroupNeedsASectorBoundary) {
 
   Fresh();
   token = StatusToken(8, 4, {Boot()});
-  Firmware(SRecord('0', 0, Text("HDR")) + boot + SRecord('2', 0x20000, Chunk(Main())) + EndRecord());
+  Firmware(SRecord('0', 0, TextBytes("HDR")) + boot + SRecord('2', 0x20000, Chunk(Main())) + EndRecord());
   ASSERT_EQ(Run(), 0);
   EXPECT_EQ(Output(), Crlf("S103FF05xx\n" + Ff01(0, 0x20000, Chunk(Main())) + "S103FF06xx\nS103FF00xx\nS9030000FC\n"));
 }
@@ -261,7 +261,7 @@ TEST_F(ImageFirmwareTest, LaterGroupNeedsTheFlashSize) {
 
 TEST_F(ImageFirmwareTest, SectorRecordSetsTheLoadAddress) {
   token = StatusToken(8, 4, {});
-  Firmware(SRecord('0', 0, Text("SECTOR3")) + SRecord('1', 0x1000, Chunk(Exec())) +
+  Firmware(SRecord('0', 0, TextBytes("SECTOR3")) + SRecord('1', 0x1000, Chunk(Exec())) +
            SRecord('1', 0x1014, Data(4, 7)) + EndRecord());
   ASSERT_EQ(Run(), 0) << log.text;
   EXPECT_EQ(Output(), Crlf("S103FF05xx\n" + Ff01(0, 0x30000, Chunk(Exec())) + Ff01(1, 0x30014, Data(4, 7)) +
@@ -278,7 +278,7 @@ TEST_F(ImageFirmwareTest, SectorZeroLoadsAtTheNextSector) {
     Fresh();
     token = StatusToken(8, 4, {boot});
     Firmware(SRecord('1', 0x400, Chunk(boot)) + SRecord('2', lastData, Data(16, 1)) +
-             SRecord('0', 0, Text("SECTOR0")) + SRecord('2', 0x40000, Chunk(Exec())) + EndRecord());
+             SRecord('0', 0, TextBytes("SECTOR0")) + SRecord('2', 0x40000, Chunk(Exec())) + EndRecord());
     ASSERT_EQ(Run(), 0) << log.text;
     EXPECT_NE(log.text.find("\nModule driver designed to load at next sector, which is 0x30000.\n"),
               std::string::npos);
@@ -297,7 +297,7 @@ TEST_F(ImageFirmwareTest, HeaderRecordsThatMarkAChunk) {
     SCOPED_TRACE(c.header);
     Fresh();
     token = StatusToken(8, 0, {WithBlockSize(Boot(), 0x10000), Exec()});
-    Firmware(SRecord('1', 0x400, Chunk(WithBlockSize(Boot(), 0x10000))) + SRecord('0', 0, Text(c.header)) +
+    Firmware(SRecord('1', 0x400, Chunk(WithBlockSize(Boot(), 0x10000))) + SRecord('0', 0, TextBytes(c.header)) +
              SRecord('1', 0x800, Chunk(Exec())) + EndRecord());
     ASSERT_EQ(Run(), 0) << log.text;
     EXPECT_EQ(log.text.find("\nPosition independent module driver detected.\n") != std::string::npos, c.marks);
@@ -309,7 +309,7 @@ TEST_F(ImageFirmwareTest, HeaderRecordsThatMarkAChunk) {
 
 TEST_F(ImageFirmwareTest, ExamineModeDecidesNothingButTakesTheFigures) {
   DriverSpec d;
-  d.beforeMain = SRecord('0', 0, Text("SECTOR3"));
+  d.beforeMain = SRecord('0', 0, TextBytes("SECTOR3"));
   Firmware(DriverFirmware(d));
   token = StatusToken(8, 4, {});
   params.outputFileName = nullptr;
@@ -362,7 +362,7 @@ TEST_F(ImageFirmwareTest, MainChunkAtAddressZeroStillGivesItsFigures) {
   DriverSpec d;
   d.main.driverRpAddress = 0x100;
   d.main.microblockTableAddress = 0x200;
-  std::string f = SRecord('0', 0, Text("SECTOR1")) + DataRecords(0, MainHeader(Chunk(Main()), d.main), 32);
+  std::string f = SRecord('0', 0, TextBytes("SECTOR1")) + DataRecords(0, MainHeader(Chunk(Main()), d.main), 32);
   f += DataRecords(0x100, DriverRp(0x100, 0x40, 0x20, 0), 16);
   f += DataRecords(0x200, MicroblockTable({0x10}), 16);
   f += SRecord('1', 0x500, Data(4, 0)) + EndRecord();
@@ -382,7 +382,7 @@ TEST_F(ImageFirmwareTest, TablesReachingTheLastRecordAreFinishedAtTheEnd) {
   // The driver RP comes last, in records that fill its 100 bytes exactly.
   DriverSpec rp;
   rp.main.microblockTableAddress = 0;
-  std::string rpLast = SRecord('0', 0, Text("HDR")) + SRecord('1', 0x400, Chunk(Boot())) +
+  std::string rpLast = SRecord('0', 0, TextBytes("HDR")) + SRecord('1', 0x400, Chunk(Boot())) +
                        DataRecords(0x3000, MainHeader(Chunk(Main()), rp.main), 32) +
                        DataRecords(0x3100, DriverRp(0x100, 0x40, 0x20, 0), 20) + EndRecord();
   struct Case {
@@ -410,7 +410,7 @@ TEST_F(ImageFirmwareTest, ReplayHappensOnce) {
   // ordinary chunk header: it opens the later group, moved to sector 2.
   token = StatusToken(8, 1, {Exec()});
   Firmware(SRecord('1', 0x400, Chunk(Boot())) + SRecord('1', 0x1000, Chunk(Exec())) +
-           SRecord('0', 0, Text("SECTOR2")) + SRecord('1', 0x400, Chunk(Core())) + EndRecord());
+           SRecord('0', 0, TextBytes("SECTOR2")) + SRecord('1', 0x400, Chunk(Core())) + EndRecord());
   ASSERT_EQ(Run(), 0) << log.text;
   EXPECT_EQ(Output(), Crlf("S103FF05xx\n" + Ff01(0, 0x400, Chunk(Boot())) + "S103FF06xx\nS103FF05xx\n" +
                            Ff01(0, 0x8000, Chunk(Core())) + "S103FF06xx\nS103FF00xx\nS9030000FC\n"));

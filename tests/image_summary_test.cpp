@@ -2,7 +2,7 @@
 // checks, and the errors of the files the stage opens and closes.
 #include <filesystem>
 
-#include "image_fixture.h"
+#include "support/image_fixture.h"
 
 namespace varnel::testing {
 namespace {

@@ -2,7 +2,7 @@
 // packed driver and FBs, the planner's submit file, the linked RPs, and the
 // module database the image builder makes of them.
 
-#include "image_varnel_fixture.h"
+#include "support/image_varnel_fixture.h"
 
 namespace varnel::testing {
 namespace {
@@ -11,7 +11,7 @@ class ImageVarnelTest : public Exec5LinkFixture {};
 
 TEST_F(ImageVarnelTest, ModuleDatabaseOfAWholeLink) {
   DriverSpec d;
-  d.beforeMain = SRecord('0', 0, Text("SECTOR3"));
+  d.beforeMain = SRecord('0', 0, TextBytes("SECTOR3"));
   PackDriver(DriverFirmware(d));
   Arg(StatusToken(8, 4, {Exec(), Core(), WithCrc(Main(), 0x4445)}));
   ASSERT_EQ(Link(), 0) << Message() << Log();
@@ -124,7 +124,7 @@ TEST_F(ImageVarnelTest, AddressDigitsCountWhole) {
 TEST_F(ImageVarnelTest, NextSectorAfterDataEndingAt4GiB) {
   const FirmwareSection boot = WithBlockSize(Boot(), 0xFFFFFFFF);
   const std::string top = SRecord('1', 0x400, Chunk(boot)) + SRecord('3', 0xFFFFFFF0, Data(16, 0x77));
-  PackDriver(top + SRecord('0', 0, Text("SECTOR0")) + SRecord('1', 0x1000, Chunk(Exec())) + EndRecord());
+  PackDriver(top + SRecord('0', 0, TextBytes("SECTOR0")) + SRecord('1', 0x1000, Chunk(Exec())) + EndRecord());
   Arg(StatusToken(8, 3, {boot}));  // flash size 3: sectors of 0xC000 bytes
   ASSERT_EQ(Link(), 0) << Message() << Log();
   EXPECT_EQ(Message(), "");

@@ -10,7 +10,7 @@
 #include <random>
 
 #include "linker.h"
-#include "support/m68objects.h"
+#include "support/link_harness.h"
 
 namespace varnel::testing {
 namespace {

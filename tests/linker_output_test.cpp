@@ -6,7 +6,7 @@
 
 #include "linker.h"
 #include "platform/platform.h"
-#include "support/m68objects.h"
+#include "support/link_harness.h"
 
 namespace varnel::testing {
 namespace {

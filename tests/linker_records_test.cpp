@@ -6,7 +6,7 @@
 #include <cctype>
 
 #include "linker.h"
-#include "support/m68objects.h"
+#include "support/link_harness.h"
 #include "support/plan_fixture.h"
 #include "varnel.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "linker.h"
-#include "support/m68objects.h"
+#include "support/link_harness.h"
 
 namespace varnel::testing {
 namespace {

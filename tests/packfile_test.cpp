@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
+#include "builders/packer.h"
 #include "format.h"
 #include "packfile.h"
 #include "platform/platform.h"
-#include "support/packer.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <string>
 
+#include "builders/files.h"
+#include "builders/packer.h"
 #include "planner.h"
 #include "platform/platform.h"
-#include "support/packer.h"
 #include "support/plan_fixture.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <string>
 
+#include "builders/packer.h"
 #include "planner.h"
-#include "support/packer.h"
+#include "support/capture_log.h"
 #include "support/plan_fixture.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

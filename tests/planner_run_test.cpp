@@ -7,9 +7,9 @@
 
 #include <string>
 
+#include "builders/files.h"
 #include "planner.h"
 #include "support/plan_fixture.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

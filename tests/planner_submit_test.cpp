@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "builders/files.h"
 #include "format.h"
 #include "planner.h"
 #include "support/plan_fixture.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

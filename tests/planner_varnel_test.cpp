@@ -7,25 +7,27 @@
 #include <map>
 #include <string>
 
+#include "builders/files.h"
+#include "builders/library.h"
 #include "planner.h"
-#include "support/packer.h"
+#include "support/link_harness.h"
 #include "support/plan_fixture.h"
-#include "support/testutil.h"
 #include "varnel.h"
 
 namespace varnel {
 namespace {
 
-using testing::TextBytes;
 using testing::CodeModule;
 using testing::Exists;
+using testing::FbObject;
+using testing::HeaderObject;
+using testing::LibraryObject;
 using testing::ListDir;
-using testing::MakeDriverInfo;
-using testing::Member;
-using testing::PackMember;
-using testing::PackSpec;
+using testing::PackedDriver;
+using testing::PackedFb;
 using testing::PlanFixture;
 using testing::ReadFile;
+using testing::TextBytes;
 using testing::WritePackFile;
 
 // The image an S1 file describes, address by address; fails on a bad line.
@@ -77,11 +79,9 @@ class PlannerVarnelTest : public PlanFixture {
   void SetUp() override {
     PlanFixture::SetUp();
     for (const char* header : {"EEPROM", "EEPCOM", "EEP400", "EEPQX4", "EEP360"})
-      Lib(std::string(header) + ".OBJ", CodeModule(header, TextBytes(std::string("HDR-") + header)));
-    const std::string library = CodeModule("MODEND", TextBytes("END"), {"MODEND"}) +
-                                CodeModule("UNUSED", TextBytes("never linked"), {"NOBODY"});
-    Lib("LIB.OBJ", library);
-    Lib("LIB400.OBJ", library);
+      Lib(std::string(header) + ".OBJ", HeaderObject(header));
+    Lib("LIB.OBJ", LibraryObject());
+    Lib("LIB400.OBJ", LibraryObject());
   }
 
   int Link(const char* download = "MODULE.S1") {
@@ -92,22 +92,9 @@ class PlannerVarnelTest : public PlanFixture {
 
   // A packed module driver of the given kind with real objects as members.
   void PackDriver(const std::string& file, uint8_t kind, int16_t execType) {
-    PackSpec pack;
-    pack.kind = kind;
-    pack.info = MakeDriverInfo("Driver for whole links", execType, {255});
-    pack.members.push_back(Member(2, CodeModule("DRV", TextBytes("DRIVER-CODE")), true));
-    if (kind == 2 || kind == 4) {
-      pack.members.push_back(Member(4, CodeModule("MODEND", TextBytes("DRV-END"), {"MODEND"}), kind == 2));
-      pack.members.push_back(Member(5, CodeModule("EEPDRV", TextBytes("DRV-HEADER")), kind == 2));
-    }
-    WritePackFile(lib + file, pack);
+    WritePackFile(lib + file, PackedDriver(kind, "Driver for whole links", execType));
   }
-  void PackFb(const std::string& name, bool withRp) {
-    PackSpec pack;
-    pack.members.push_back(Member(2, CodeModule(name, TextBytes(name + "-CODE")), true));
-    if (withRp) pack.members.push_back(Member(3, CodeModule(name + "RP", TextBytes(name + "-RP")), true));
-    WritePackFile(lib + name + ".FB", pack);
-  }
+  void PackFb(const std::string& name, bool withRp) { WritePackFile(lib + name + ".FB", PackedFb(name, withRp)); }
 
   // srec_info accepts the download file.
   void ExpectSrecInfoAccepts(const std::string& path) {
@@ -125,8 +112,8 @@ class PlannerVarnelTest : public PlanFixture {
 };
 
 TEST_F(PlannerVarnelTest, PlainObjectsExec32WithoutDriver) {
-  Lib("FBA.OBJ", CodeModule("FBA", TextBytes("FBA-CODE")));
-  Lib("FBB.OBJ", CodeModule("FBB", TextBytes("FBB-CODE")));
+  Lib("FBA.OBJ", FbObject("FBA"));
+  Lib("FBB.OBJ", FbObject("FBB"));
   Arg({{1, "FBA"}, {2, "FBB"}}, "32C000000000");
   ASSERT_EQ(Link(), 0) << Message() << ReadFile(work + "JOB.LOG");
   EXPECT_EQ(Message(), "");

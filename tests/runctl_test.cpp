@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
 #include "platform/platform.h"
 #include "runctl.h"
-#include "support/testutil.h"
 #include "varnel.h"
 
 namespace varnel {

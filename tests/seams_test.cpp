@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "image_varnel_fixture.h"
 #include "linker.h"
+#include "support/image_varnel_fixture.h"
 
 namespace varnel::testing {
 namespace {
@@ -20,9 +20,8 @@ class SeamsTest : public Exec5LinkFixture {
  protected:
   void SetUp() override {
     Exec5LinkFixture::SetUp();
-    const std::string library = CodeModule("MODEND", TextBytes("END"), {"MODEND"});
-    Lib("EEP400.OBJ", CodeModule("EEP400", TextBytes("HDR-EEP400")));
-    Lib("LIB400.OBJ", library);
+    Lib("EEP400.OBJ", HeaderObject("EEP400"));
+    Lib("LIB400.OBJ", ModendModule());
     PackSpec spec;
     spec.kind = 5;
     spec.info = MakeDriverInfo("Exec 3 test driver", 3, {255});
@@ -188,7 +187,7 @@ TEST_F(SeamsTest, SecondExec5CallStartsClean) {
   ASSERT_EQ(smallFit.result, 0) << smallFit.message;
 
   DriverSpec big;
-  big.beforeMain = SRecord('0', 0, Text("SECTOR3"));
+  big.beforeMain = SRecord('0', 0, TextBytes("SECTOR3"));
   big.main.fbrunSize = 900;
   big.microblocks = {0x0100, 0x0200};
   PackDriver(DriverFirmware(big));

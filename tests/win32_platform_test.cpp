@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "builders/files.h"
 #include "platform/platform.h"
-#include "support/testutil.h"
 
 namespace varnel {
 namespace {

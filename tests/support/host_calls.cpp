@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "builders/files.h"
 #include "format.h"
-#include "support/testutil.h"
 #include "varnel.h"
 
 namespace varnel::testing {

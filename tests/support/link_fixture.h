@@ -7,7 +7,8 @@
 
 #include <string>
 
-#include "image_fixture.h"
+#include "builders/image_inputs.h"
+#include "builders/library.h"
 #include "support/plan_fixture.h"
 #include "varnel.h"
 
@@ -21,21 +22,11 @@ class LinkCallFixture : public PlanFixture {
 
   void SetUp() override {
     PlanFixture::SetUp();
-    Lib("EEPROM.OBJ", CodeModule("EEPROM", TextBytes("HDR-EEPROM")));
-    Lib("LIB.OBJ", CodeModule("MODEND", TextBytes("END"), {"MODEND"}) +
-                       CodeModule("UNUSED", TextBytes("never linked"), {"NOBODY"}));
-    PackSpec fb;
-    fb.members = {Member(2, CodeModule("FBA", TextBytes("FBA-CODE"))),
-                  Member(3, CodeModule("FBARP", TextBytes("FBA-RP")))};
-    WritePackFile(lib + "FBA.FB", fb);
-    Lib("FBB.OBJ", CodeModule("FBB", TextBytes("FBB-CODE")));
-    PackSpec driver;
-    driver.kind = 2;
-    driver.info = MakeDriverInfo("Driver for whole links", 2, {255});
-    driver.members = {Member(2, CodeModule("DRV", TextBytes("DRIVER-CODE"))),
-                      Member(4, CodeModule("MODEND", TextBytes("DRV-END"), {"MODEND"})),
-                      Member(5, CodeModule("EEPDRV", TextBytes("DRV-HEADER")))};
-    WritePackFile(lib + "DRV.MDV", driver);
+    Lib("EEPROM.OBJ", HeaderObject("EEPROM"));
+    Lib("LIB.OBJ", LibraryObject());
+    WritePackFile(lib + "FBA.FB", PackedFb("FBA", true));
+    Lib("FBB.OBJ", FbObject("FBB"));
+    WritePackFile(lib + "DRV.MDV", PackedDriver(2, "Driver for whole links", 2));
 
     PackSpec exec5;
     exec5.kind = 4;
@@ -44,9 +35,7 @@ class LinkCallFixture : public PlanFixture {
                      Member(4, CodeModule("LIB5", TextBytes("DRV5-END")), false),
                      Member(5, CodeModule("EEP5", TextBytes("DRV5-HEADER")), false)};
     WritePackFile(lib + "DRV5.MDV", exec5);
-    PackSpec fbc;
-    fbc.members = {Member(2, CodeModule("FBC", TextBytes("FBC-CODE")))};
-    WritePackFile(lib + "FBC.FB", fbc);
+    WritePackFile(lib + "FBC.FB", PackedFb("FBC", false));
     // Screen objects of 0x100 bytes, with lines before and after them.
     for (const char* screen : {"SCREEN1.SCR", "SCREEN2.SCR"})
       Lib(screen, "S0030000FC\nS10DFF03534D00000100000000xx\nS105FF040000xx\n");

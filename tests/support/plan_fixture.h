@@ -10,40 +10,20 @@
 #include <utility>
 #include <vector>
 
+#include "builders/files.h"
+#include "builders/m68objects.h"
+#include "builders/packer.h"
 #include "planner.h"
 #include "platform/platform.h"
-#include "support/m68objects.h"
-#include "support/packer.h"
-#include "support/testutil.h"
+#include "support/capture_log.h"
 
 namespace varnel::testing {
-
-// The bytes of a text, for packed members and object payloads.
-inline std::vector<uint8_t> TextBytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 // The 260 DEFINE lines of an Exec 3.x submit file, in order.
 inline std::string Exec3Block() {
   std::string all;
   for (int i = 0; i < kExec3ConstantTexts; ++i) all += Exec3Constants()[i];
   return all;
-}
-
-// A member of a packed file for the test-only packer.
-inline PackMember Member(int number, const std::string& data, bool scrambled = true) {
-  PackMember m;
-  m.number = number;
-  m.data = TextBytes(data);
-  m.scrambled = scrambled;
-  return m;
-}
-
-// A module of one AROM region (region 5) that holds `code` (1 to 32 bytes),
-// with `globals` defined at its offset 0.
-inline std::string CodeModule(const std::string& name, const std::vector<uint8_t>& code,
-                              const std::vector<std::string>& globals = {}) {
-  std::string text = S0(name) + S3(0x85, "AROM") + S4(5, 0, static_cast<uint16_t>(code.size() - 1));
-  for (const std::string& g : globals) text += S8(5, 0, g);
-  return text + S2(5, 0, Lit(code)) + S9();
 }
 
 class PlanFixture : public ::testing::Test {

@@ -1,11 +1,11 @@
-#include "support/packer.h"
+#include "builders/packer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
+#include "builders/files.h"
 #include "packfile.h"
-#include "support/testutil.h"
 
 namespace varnel::testing {
 namespace {
@@ -100,6 +100,14 @@ void StorePackCrc(std::vector<uint8_t>& file) {
 
 void WritePackFile(const std::string& path, const PackSpec& spec) {
   WriteBytes(path, BuildPackFile(spec));
+}
+
+PackMember Member(int number, const std::string& data, bool scrambled) {
+  PackMember m;
+  m.number = number;
+  m.data = TextBytes(data);
+  m.scrambled = scrambled;
+  return m;
 }
 
 DriverInfo MakeDriverInfo(const std::string& description, int16_t execType,

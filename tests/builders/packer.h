@@ -45,6 +45,9 @@ void StorePackCrc(std::vector<uint8_t>& file);
 // and version 32 or more), which is when the packer writes the extended block.
 bool IsExtendedSpec(const PackSpec& spec);
 
+// A member holding a text's bytes.
+PackMember Member(int number, const std::string& data, bool scrambled = true);
+
 // A DriverInfo with the description blank-padded to 31 characters.
 DriverInfo MakeDriverInfo(const std::string& description, int16_t execType,
                           std::vector<uint16_t> allowedTypes);

@@ -5,9 +5,10 @@
 
 #include <algorithm>
 
-#include "image_fixture.h"
-#include "support/m68objects.h"
-#include "support/packer.h"
+#include "builders/library.h"
+#include "builders/m68objects.h"
+#include "builders/packer.h"
+#include "support/image_fixture.h"
 #include "support/plan_fixture.h"
 #include "varnel.h"
 
@@ -101,8 +102,7 @@ class Exec5LinkFixture : public PlanFixture {
     WritePackFile(lib + "DRV.MDV", spec);
   }
   void PackFb(const std::string& name, const std::string& rp) {
-    PackSpec spec;
-    spec.members.push_back(Member(2, CodeModule(name, TextBytes(name + "-CODE"))));
+    PackSpec spec = PackedFb(name, false);
     spec.members.push_back(Member(3, rp));
     WritePackFile(lib + name + ".FB", spec);
   }
