@@ -99,7 +99,7 @@ TEST_F(ImageFirmwareTest, TextRulesInsideRecordsAndAcrossTheWindowEdge) {
   vector[1] = 0xE6;
   std::string record = SRecord('1', 0, vector);
   record.replace(8, 4, "1\r\n1\r");
-  const std::string head = Crlf(SRecord('0', 0, Text("HDR")));
+  const std::string head = Crlf(SRecord('0', 0, TextBytes("HDR")));
   const std::string rest = Crlf(SRecord('1', 0x400, Chunk(Boot())) + EndRecord());
   const std::string expected = Crlf("S103FF05xx\n" + Ff01(0, 0, vector) + Ff01(1, 0x400, Chunk(Boot())) +
                                     "S103FF06xx\nS103FF00xx\nS9030000FC\n");

@@ -10,7 +10,7 @@
 #include "format.h"
 #include "linker.h"
 #include "platform/platform.h"
-#include "support/m68objects.h"
+#include "support/link_harness.h"
 
 namespace varnel::testing {
 namespace {
