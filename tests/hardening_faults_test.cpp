@@ -182,6 +182,8 @@ TEST_F(HardeningFaults, OutputsOnAFullDevice) {
     const char* file;
     int code;
     std::string text;
+    // Logged before the error: the reader got that far into the file.
+    std::string seen = "";
   };
   const Case cases[] = {
       {"JOB.LOG", 103, kLogIncomplete},
@@ -225,14 +227,31 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
   };
   const std::string screenText =
       "Download supplement (screen definition file) \n\"" + lib + "SCREEN1.SCR\"\nnot found.";
+  // The files read a window at a time are in memory once they are opened: a
+  // read error meets them in the middle of the file, after so many bytes.
+  auto after = [](uint64_t bytes) { return "@" + std::to_string(bytes); };
+  // The bytes a reader gets of a file up to the end of `marker` (CR LF read
+  // as LF).
+  auto behind = [&](const std::string& path, const std::string& marker) {
+    std::string text = ReadFile(path);
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+    size_t at = text.find(marker);
+    EXPECT_NE(at, std::string::npos) << marker << " in " << path;
+    return after(at + marker.size());
+  };
+  // Once the record that names the module has been read.
+  const std::string unusedModule = testing::S0("UNUSED");
   struct Case {
     Module module;
     std::string path;
     // "": the fault meets the first read of the file (so does a trigger
-    // printed before the file opens)
+    // printed before the file opens); "@n": the file's reader gets n bytes,
+    // then the read error.
     std::string trigger;
     int code;
     std::string text;
+    // Logged before the error: the reader got that far into the file.
+    std::string seen = "";
   };
   const Case cases[] = {
       {Module::kExec32, work + "JOB.ARG", "", 1001, argText},
@@ -250,26 +269,29 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
       {Module::kExec32, work + "JOB.SUB", "SECTION - ", 2002, submitText},
       {Module::kExec32, work + "JOB.SUB", "FILE -    " + lib + "EEPROM.OBJ", 2002, submitText},
       {Module::kExec32, lib + "EEPROM.OBJ", "", 2003, objectText(lib + "EEPROM.OBJ")},
-      {Module::kExec32, lib + "FBB.OBJ", "S0 - Module name - \"FBB\"", 2003, objectText(lib + "FBB.OBJ")},
-      {Module::kExec32, work + "FBA.$$$", "S0 - Module name - \"FBA\"", 2003, objectText(work + "FBA.$$$")},
+      // Once the first record has been read.
+      {Module::kExec32, lib + "FBB.OBJ", after(40), 2003, objectText(lib + "FBB.OBJ"),
+       "S0 - Module name - \"FBB\""},
+      {Module::kExec32, work + "FBA.$$$", after(40), 2003, objectText(work + "FBA.$$$"),
+       "S0 - Module name - \"FBA\""},
       // A library fails alike in a module it links and in one it passes over.
-      {Module::kExec32, lib + "LIB.OBJ", "S0 - Module name - \"MODEND\"", 2003,
-       objectText(lib + "LIB.OBJ")},
-      {Module::kExec32, lib + "LIB.OBJ", "S0 - Module name - \"UNUSED\"", 2003,
-       objectText(lib + "LIB.OBJ")},
-      {Module::kExec33WithDriver, work + "LIBxxx.$$$", "S0 - Module name - \"MODEND\"", 2003,
-       objectText(work + "LIBxxx.$$$")},
+      {Module::kExec32, lib + "LIB.OBJ", after(40), 2003, objectText(lib + "LIB.OBJ"),
+       "S0 - Module name - \"MODEND\""},
+      {Module::kExec32, lib + "LIB.OBJ", behind(lib + "LIB.OBJ", unusedModule), 2003,
+       objectText(lib + "LIB.OBJ"), "S0 - Module name - \"UNUSED\""},
+      {Module::kExec33WithDriver, work + "LIBxxx.$$$", after(40), 2003, objectText(work + "LIBxxx.$$$"),
+       "S0 - Module name - \"MODEND\""},
       // The module driver's firmware, the ARG file stage 3 opens again for
       // the download supplements, and a screen file it names.
       {Module::kExec5, work + "DRV5.$$$", "", 3001, imageOpenText("DRV5.$$$")},
-      {Module::kExec5, work + "DRV5.$$$", "Module driver RP found", 3001,
-       imageOpenText("DRV5.$$$")},
+      {Module::kExec5, work + "DRV5.$$$", after(testing::DriverFirmware().size() / 2), 3001,
+       imageOpenText("DRV5.$$$"), "Module driver RP found"},
       {Module::kExec5, work + "JOB.ARG", "Creating FB's.", 3001, imageOpenText("JOB.ARG")},
       {Module::kExec5, work + "JOB.ARG", "GFB memory used by " + lib + "SCREEN1.SCR", 3001,
        imageOpenText("JOB.ARG")},
       {Module::kExec5, lib + "SCREEN1.SCR", "", 3013, screenText},
-      {Module::kExec5, lib + "SCREEN1.SCR", "GFB memory used by " + lib + "SCREEN1.SCR", 3013,
-       screenText},
+      {Module::kExec5, lib + "SCREEN1.SCR", behind(lib + "SCREEN1.SCR", "S10DFF03534D00000100000000xx\n"), 3013, screenText,
+       "GFB memory used by " + lib + "SCREEN1.SCR"},
   };
   for (const Case& c : cases) {
     UseModule(c.module);
@@ -280,6 +302,9 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
       if (c.trigger.empty()) {
         Trigger().fired = true;
         platform::InjectFault(c.path.c_str(), FaultOp::Read);
+      } else if (c.trigger[0] == '@') {
+        Trigger().fired = true;
+        platform::InjectReadFaultAfter(c.path.c_str(), std::stoull(c.trigger.substr(1)));
       }
       int result = Call(fit);
       platform::ClearFaults();
@@ -287,6 +312,12 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
       EXPECT_EQ(result, c.code) << Message();
       EXPECT_EQ(Message(), Header(c.code) + c.text);
       EXPECT_EQ(Log().find("Process completed with no errors."), std::string::npos);
+      if (!c.seen.empty()) {
+        EXPECT_LT(Log().find(c.seen), Log().find("* ERROR MESSAGE BOX TEXT *")) << Log();
+      }
+      if (!c.seen.empty()) {
+        EXPECT_LT(Log().find(c.seen), Log().find("* ERROR MESSAGE BOX TEXT *")) << Log();
+      }
       ExpectNoDownload();
     }
   }

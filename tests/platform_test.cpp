@@ -159,16 +159,18 @@ TEST(PlatformStream, TextAndBinaryReadsAcrossBufferEdges) {
   WriteFile(path, raw);
   EXPECT_TRUE(SameBytes(ReadThrough(path, "r"), text));
 
-  for (size_t chunk : {size_t{1}, size_t{7}, size_t{4097}, size_t{100000}, raw.size() + 5}) {
-    SCOPED_TRACE(chunk);
-    Stream* s = Open(path.c_str(), "rb");
-    ASSERT_NE(s, nullptr);
-    std::string got;
-    std::vector<char> block(chunk);
-    while (size_t n = Read(s, block.data(), chunk)) got.append(block.data(), n);
-    EXPECT_TRUE(AtEnd(s));
-    EXPECT_TRUE(Close(s));
-    EXPECT_TRUE(SameBytes(got, raw));
+  for (const char* mode : {"rb", "r"}) {
+    for (size_t chunk : {size_t{1}, size_t{7}, size_t{4097}, size_t{65536}, size_t{100000}, raw.size() + 5}) {
+      SCOPED_TRACE(std::string(mode) + " " + std::to_string(chunk));
+      Stream* s = Open(path.c_str(), mode);
+      ASSERT_NE(s, nullptr);
+      std::string got;
+      std::vector<char> block(chunk);
+      while (size_t n = Read(s, block.data(), chunk)) got.append(block.data(), n);
+      EXPECT_TRUE(AtEnd(s));
+      EXPECT_TRUE(Close(s));
+      EXPECT_TRUE(SameBytes(got, mode[1] == 'b' ? raw : text));
+    }
   }
 }
 
@@ -396,6 +398,53 @@ TEST(PlatformFaults, ReadFaultIsNotEndOfFile) {
   EXPECT_TRUE(ReadFailed(s));
   EXPECT_FALSE(AtEnd(s));
   EXPECT_FALSE(Close(s));
+}
+
+// A disk that fails in the middle of a file: so many bytes arrive, then
+// the read error, whichever way the file is read.
+TEST(PlatformFaults, ReadFaultAfterSoManyBytes) {
+  TempDir dir;
+  const std::string path = dir / "r.txt";
+  WriteFile(path, "ab\r\ncd\r\nef");
+  struct Case {
+    const char* mode;
+    uint64_t after;
+    std::string before;  // what arrives before the error
+    std::string rest;    // what a reader that goes on gets
+  };
+  const Case cases[] = {
+      {"r", 0, "", "ab\ncd\nef"},
+      {"r", 4, "ab\nc", "d\nef"},
+      {"rb", 4, "ab\r\n", "cd\r\nef"},
+      {"r", 8, "ab\ncd\nef", ""},  // all of it: the error comes at the end
+  };
+  for (const Case& c : cases) {
+    for (bool byGetc : {false, true}) {
+      SCOPED_TRACE(std::string(c.mode) + " after " + std::to_string(c.after) + (byGetc ? " Getc" : " Read"));
+      InjectReadFaultAfter(path.c_str(), c.after);
+      // A stream that reads nothing meets nothing.
+      Stream* s = Open(path.c_str(), c.mode);
+      ASSERT_NE(s, nullptr);
+      EXPECT_TRUE(Close(s));
+      s = Open(path.c_str(), c.mode);
+      ASSERT_NE(s, nullptr);
+      std::string got;
+      if (byGetc) {
+        for (int ch; (ch = Getc(s)) != kEndOfFile;) got += static_cast<char>(ch);
+      } else {
+        char block[64];
+        got.assign(block, Read(s, block, sizeof block));
+      }
+      EXPECT_EQ(got, c.before);
+      EXPECT_TRUE(ReadFailed(s));
+      EXPECT_FALSE(AtEnd(s));
+      char block[64];
+      EXPECT_EQ(std::string(block, Read(s, block, sizeof block)), c.rest);
+      EXPECT_FALSE(Close(s));
+      // Fired once: the next stream reads the whole file.
+      EXPECT_EQ(ReadThrough(path, c.mode), c.mode[1] == 'b' ? "ab\r\ncd\r\nef" : "ab\ncd\nef");
+    }
+  }
 }
 
 TEST(PlatformFaults, OpenWriteFlushAndCloseFaults) {

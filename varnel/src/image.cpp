@@ -427,7 +427,6 @@ bool ReadHexBytes(int n, int& remaining, InputBuffer& s, uint8_t& sum, uint32_t&
 }
 
 int ReadFirmwareRecord(InputBuffer& s, FirmwareRecord& rec) {
-  if (!s.AtRecord()) return kRecordEof;
   int c;
   do {
     c = s.Next();
@@ -464,7 +463,7 @@ int ReadFirmwareRecord(InputBuffer& s, FirmwareRecord& rec) {
 
 void OpenFirmwareFile() {
   State().firmware =
-      OpenInWorkDir(State().params->firmwareFileName, "rb", "Opening module driver firmware file \"%s\"\n");
+      OpenInWorkDir(State().params->firmwareFileName, "r", "Opening module driver firmware file \"%s\"\n");
 }
 
 void CloseFirmwareFile() {
@@ -1012,7 +1011,6 @@ double Percent(uint64_t value, uint64_t base) {
 size_t ReadScreenLine(InputBuffer& in, char* buffer, size_t capacity) {
   size_t n = 0;
   buffer[0] = '\0';
-  if (!in.AtRecord()) return 0;
   while (n + 1 < capacity) {
     int c = in.Next();
     if (c == platform::kEndOfFile) break;
@@ -1025,7 +1023,7 @@ size_t ReadScreenLine(InputBuffer& in, char* buffer, size_t capacity) {
 
 void CopyScreenFile(const std::string& path) {
   ImageState& st = State();
-  platform::Stream* in = OpenShared(path.c_str(), "rb");
+  platform::Stream* in = OpenShared(path.c_str(), "rt");
   if (in == nullptr) ImageError(kErrSupplement, path.c_str());
   st.input.Start(in);
   bool smObject = false;

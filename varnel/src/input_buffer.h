@@ -1,13 +1,12 @@
 // A text file read a window at a time, for the readers that take their input
-// byte by byte (object records, firmware S-records): a byte is an array
-// read, not a call into the platform layer.
+// byte by byte (object records, firmware S-records, screen files): a byte is
+// an array read, not a call into the platform layer.
 //
-// The stream is opened byte for byte ("rb") and the window keeps the text
-// rules of the platform layer itself: CR LF reads as LF, a lone CR stays, and
-// a Ctrl-Z ends the file; what follows a Ctrl-Z is never read.  A read error
-// stays where the stream met it: the bytes before it read as usual, and the
-// reader that reaches it gets the end of the file with Failed() true --
-// never a plain end of the file.
+// The stream is a text stream, so the platform layer's text rules (CR LF
+// reads as LF, a Ctrl-Z ends the file) hold as they hold for any other
+// reader.  A read error stays where the stream met it: the bytes before it
+// read as usual, and the reader that reaches it gets the end of the file
+// with Failed() true -- never a plain end of the file.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +22,7 @@ class InputBuffer {
   // in the same pieces whichever way it is read.
   static constexpr size_t kWindowSize = 64 * 1024;
 
-  // Reads `stream` (opened "rb") from its current position on.
+  // Reads `stream` (opened in text mode) from its current position on.
   void Start(platform::Stream* stream);
 
   // The next byte (0 to 255), or platform::kEndOfFile at the end of the
@@ -39,29 +38,17 @@ class InputBuffer {
   size_t Available() const { return end_ - pos_; }
   void Skip(size_t n) { pos_ += n; }
 
-  // Called where a reader begins a record: the point at which reading a
-  // byte at a time asked the stream for more.  Once the stream has given
-  // everything, a read error it reports from then on (the test hook arms
-  // them between records) fails the reader here, as it failed the stream;
-  // before that, the read of the next window meets it, as the stream's own
-  // buffer met a read error of the system.  False when the reader has failed.
-  bool AtRecord();
-
   // A read error stopped the reader.
   bool Failed() const { return failed_; }
 
  private:
   bool Refill();
-  size_t ApplyTextRules(size_t length);
-  void EndAtCtrlZ();
 
   platform::Stream* stream_ = nullptr;
   size_t pos_ = 0;
   size_t end_ = 0;
-  bool heldCr_ = false;       // the last byte read was a CR, its successor unknown
-  bool streamEnded_ = false;  // nothing more is read from the stream
-  bool streamFailed_ = false;
-  bool canAsk_ = true;  // the stream can be asked for more without reading a byte
+  bool streamEnded_ = false;   // nothing more is read from the stream
+  bool streamFailed_ = false;  // and it ended in a read error
   bool failed_ = false;
   uint8_t window_[kWindowSize];
 };

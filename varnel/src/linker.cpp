@@ -471,7 +471,6 @@ ReadResult ReadObjectRecord() {
   // A record shorter than its layout reads its missing bytes as 0.
   std::memset(r.data, 0, sizeof r.data);
   InputBuffer& in = st.objectInput;
-  if (!in.AtRecord()) return ReadResult::kEnd;
   int c;
   do {
     c = in.Next();
@@ -757,7 +756,7 @@ void CloseObjectFile() { CloseInput(State().objectFile); }
 
 bool OpenObjectFile(const InputFileEntry& f) {
   LinkerState& st = State();
-  st.objectFile = f.overlong ? nullptr : OpenShared(f.path, "rb");
+  st.objectFile = f.overlong ? nullptr : OpenShared(f.path, "r");
   if (st.objectFile == nullptr) return false;
   st.objectInput.Start(st.objectFile);
   return true;

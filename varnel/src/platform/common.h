@@ -176,8 +176,31 @@ inline std::string TidyErrorText(int error, const char* libraryText) {
 class ArmedFaults {
  public:
   void Arm(const char* path, FaultOp op) { faults_.push_back({path, op}); }
-  void Clear() { faults_.clear(); }
+  void ArmAfter(const char* path, uint64_t bytes) { counted_.push_back({path, bytes}); }
+  void Clear() {
+    faults_.clear();
+    counted_.clear();
+  }
   bool Empty() const { return faults_.empty(); }
+  // A read fault after so many bytes armed for the path: every stream that
+  // opens it counts, and the first to get that far fails (FiredReadAfter).
+  bool ReadAfter(const std::string& path, uint64_t* bytes) const {
+    for (const Counted& c : counted_) {
+      if (c.path == path) {
+        *bytes = c.bytes;
+        return true;
+      }
+    }
+    return false;
+  }
+  void FiredReadAfter(const std::string& path) {
+    for (auto it = counted_.begin(); it != counted_.end(); ++it) {
+      if (it->path == path) {
+        counted_.erase(it);
+        return;
+      }
+    }
+  }
   bool IsArmed(const std::string& path, FaultOp op) const {
     for (const Fault& f : faults_)
       if (f.op == op && f.path == path) return true;
@@ -199,7 +222,12 @@ class ArmedFaults {
     std::string path;
     FaultOp op;
   };
+  struct Counted {
+    std::string path;
+    uint64_t bytes;
+  };
   std::vector<Fault> faults_;
+  std::vector<Counted> counted_;
 };
 #endif
 

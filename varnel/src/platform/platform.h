@@ -137,6 +137,12 @@ int CurrentLocalYear();
 // path as passed to Open).  Each armed fault fires once.
 enum class FaultOp { Open, Read, Write, Flush, Close };
 void InjectFault(const char* path, FaultOp op);
+// Test-only: a stream opened for reading on the named path gives `bytes`
+// bytes (as its reader gets them, after the text-mode rules) and then fails
+// to read, as a disk that fails in the middle of the file does.  Every
+// stream opened on the path counts its own bytes; the first to get that far
+// fails, and the fault is gone.
+void InjectReadFaultAfter(const char* path, uint64_t bytes);
 void ClearFaults();
 #endif
 

@@ -137,6 +137,10 @@ struct Stream {
   posix::KeptKey keptKey;
 #if defined(VARNEL_FAULT_HOOK)
   std::string hookPath;
+  // A read fault after so many bytes: those the reader got so far.
+  bool limited = false;
+  uint64_t limit = 0;
+  uint64_t delivered = 0;
 #endif
 };
 
@@ -160,6 +164,10 @@ bool FireFault(const std::string& path, FaultOp op) { return Faults().armed.Fire
 
 }  // namespace
 
+void InjectReadFaultAfter(const char* path, uint64_t bytes) {
+  if (path != nullptr) Faults().armed.ArmAfter(path, bytes);
+}
+
 void InjectFault(const char* path, FaultOp op) {
   if (path == nullptr) return;
   Faults().armed.Arm(path, op);
@@ -181,7 +189,7 @@ namespace {
 void UpdateSlow(Stream* s) {
   s->slow = s->pushback != kEndOfFile;
 #if defined(VARNEL_FAULT_HOOK)
-  if (!s->slow) s->slow = Faults().armed.IsArmed(s->hookPath, FaultOp::Read);
+  if (!s->slow) s->slow = s->limited || Faults().armed.IsArmed(s->hookPath, FaultOp::Read);
 #endif
 }
 
@@ -256,9 +264,29 @@ bool Buffer(Stream* s, const unsigned char* data, size_t count) {
   return true;
 }
 
+int GetcBuffered(Stream* s);
+
 // The long way of Getc: pushback, faults, refills, and the text-mode bytes
 // CR and Ctrl-Z.
 int GetcSlow(Stream* s) {
+#if defined(VARNEL_FAULT_HOOK)
+  if (s->limited) {
+    if (s->delivered == s->limit) {
+      s->limited = false;
+      Faults().armed.FiredReadAfter(s->hookPath);
+      UpdateSlow(s);
+      SetReadFailed(s, EIO);
+      return kEndOfFile;
+    }
+    int c = GetcBuffered(s);
+    if (c != kEndOfFile) ++s->delivered;
+    return c;
+  }
+#endif
+  return GetcBuffered(s);
+}
+
+int GetcBuffered(Stream* s) {
   if (!s->reading) {
     SetReadFailed(s, EBADF);
     return kEndOfFile;
@@ -366,6 +394,7 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   s->buffer = new unsigned char[kBufferSize];
 #if defined(VARNEL_FAULT_HOOK)
   s->hookPath = path;
+  if (reading) s->limited = Faults().armed.ReadAfter(s->hookPath, &s->limit);
   Faults().open.push_back(s);
 #endif
   UpdateSlow(s);
@@ -397,6 +426,9 @@ int Getc(Stream* s) {
 
 void Ungetc(Stream* s, int c) {
   if (c == kEndOfFile || !s->reading) return;
+#if defined(VARNEL_FAULT_HOOK)
+  if (s->limited && s->delivered > 0) --s->delivered;
+#endif
   s->pushback = c & 0xFF;
   s->atEnd = false;
   s->slow = true;
@@ -406,10 +438,27 @@ size_t Read(Stream* s, void* data, size_t count) {
   auto* out = static_cast<unsigned char*>(data);
   size_t n = 0;
   while (n < count) {
-    if (s->text || s->slow || !s->reading) {
+    if (s->slow || !s->reading) {
       int c = Getc(s);
       if (c == kEndOfFile) break;
       out[n++] = static_cast<unsigned char>(c);
+    } else if (s->text && s->readPos < s->readEnd) {
+      // The run up to the next CR or Ctrl-Z is copied as it stands; Getc
+      // decides what those two bytes make.
+      const unsigned char* from = s->buffer + s->readPos;
+      size_t run = std::min(count - n, s->readEnd - s->readPos);
+      if (const void* cr = std::memchr(from, '\r', run))
+        run = static_cast<size_t>(static_cast<const unsigned char*>(cr) - from);
+      if (const void* z = std::memchr(from, kCtrlZ, run))
+        run = static_cast<size_t>(static_cast<const unsigned char*>(z) - from);
+      std::memcpy(out + n, from, run);
+      s->readPos += run;
+      n += run;
+      if (n < count && s->readPos < s->readEnd) {
+        int c = GetcSlow(s);
+        if (c == kEndOfFile) break;
+        out[n++] = static_cast<unsigned char>(c);
+      }
     } else if (s->readPos < s->readEnd) {
       size_t chunk = std::min(count - n, s->readEnd - s->readPos);
       std::memcpy(out + n, s->buffer + s->readPos, chunk);
@@ -418,7 +467,7 @@ size_t Read(Stream* s, void* data, size_t count) {
     } else if (s->drained) {
       s->atEnd = true;
       break;
-    } else if (count - n >= kBufferSize) {
+    } else if (!s->text && count - n >= kBufferSize) {
       s->moved = true;
       ssize_t got = read(s->fd, out + n, count - n);
       if (got > 0) {

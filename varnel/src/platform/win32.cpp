@@ -41,6 +41,12 @@ struct Stream {
   bool atEnd = false;
   int error = 0;  // errno of the first failure
   int pushback = kEndOfFile;
+#if defined(VARNEL_FAULT_HOOK)
+  // A read fault after so many bytes: those the reader got so far.
+  bool limited = false;
+  uint64_t limit = 0;
+  uint64_t delivered = 0;
+#endif
 };
 
 namespace {
@@ -110,8 +116,44 @@ Stream* Open(const char* path, const char* mode) {
   s->file = f;
   s->path = path;
   s->reading = reading;
+#if defined(VARNEL_FAULT_HOOK)
+  if (reading) s->limited = Faults().armed.ReadAfter(s->path, &s->limit);
+#endif
   return s;
 }
+
+namespace {
+
+// The counted read fault of the test hook: true when the stream has given
+// its bytes and now fails (once); else *room is how many more it may give.
+bool CountedFaultFires(Stream* s, size_t* room) {
+#if defined(VARNEL_FAULT_HOOK)
+  if (s->limited) {
+    if (s->delivered == s->limit) {
+      s->limited = false;
+      Faults().armed.FiredReadAfter(s->path);
+      SetReadFailed(s, EIO);
+      return true;
+    }
+    if (s->limit - s->delivered < *room) *room = static_cast<size_t>(s->limit - s->delivered);
+  }
+#else
+  (void)s;
+  (void)room;
+#endif
+  return false;
+}
+
+void CountDelivered(Stream* s, size_t n) {
+#if defined(VARNEL_FAULT_HOOK)
+  if (s->limited) s->delivered += n;
+#else
+  (void)s;
+  (void)n;
+#endif
+}
+
+}  // namespace
 
 // A reparse point (a symbolic link or a junction) at the path is never
 // written through.
@@ -128,9 +170,12 @@ Stream* OpenNoLink(const char* path, const char* mode) {
 }
 
 int Getc(Stream* s) {
+  size_t room = 1;
+  if (CountedFaultFires(s, &room)) return kEndOfFile;
   if (s->pushback != kEndOfFile) {
     int c = s->pushback;
     s->pushback = kEndOfFile;
+    CountDelivered(s, 1);
     return c;
   }
   if (!s->reading) {
@@ -144,13 +189,19 @@ int Getc(Stream* s) {
   }
   errno = 0;
   int c = std::fgetc(s->file);
-  if (c != EOF) return c;
+  if (c != EOF) {
+    CountDelivered(s, 1);
+    return c;
+  }
   NoteShortRead(s);
   return kEndOfFile;
 }
 
 void Ungetc(Stream* s, int c) {
   if (c == kEndOfFile || !s->reading) return;
+#if defined(VARNEL_FAULT_HOOK)
+  if (s->limited && s->delivered > 0) --s->delivered;
+#endif
   s->pushback = c & 0xFF;
   s->atEnd = false;
 }
@@ -158,9 +209,19 @@ void Ungetc(Stream* s, int c) {
 size_t Read(Stream* s, void* data, size_t count) {
   auto* out = static_cast<unsigned char*>(data);
   size_t n = 0;
-  if (count > 0 && s->pushback != kEndOfFile) {
+  if (count == 0) return 0;
+  size_t room = count;
+  if (CountedFaultFires(s, &room)) return 0;
+  if (room < count) {
+    // The bytes before the fault, then the fault itself.
+    n = Read(s, data, room);
+    if (n == room) Getc(s);
+    return n;
+  }
+  if (s->pushback != kEndOfFile) {
     out[n++] = static_cast<unsigned char>(s->pushback);
     s->pushback = kEndOfFile;
+    CountDelivered(s, 1);
   }
   if (n == count) return n;
   if (!s->reading) {
@@ -172,7 +233,9 @@ size_t Read(Stream* s, void* data, size_t count) {
     return n;
   }
   errno = 0;
-  n += std::fread(out + n, 1, count - n, s->file);
+  size_t got = std::fread(out + n, 1, count - n, s->file);
+  CountDelivered(s, got);
+  n += got;
   if (n < count) NoteShortRead(s);
   return n;
 }
@@ -410,6 +473,9 @@ int CurrentLocalYear() {
 #if defined(VARNEL_FAULT_HOOK)
 void InjectFault(const char* path, FaultOp op) {
   if (path != nullptr) Faults().armed.Arm(path, op);
+}
+void InjectReadFaultAfter(const char* path, uint64_t bytes) {
+  if (path != nullptr) Faults().armed.ArmAfter(path, bytes);
 }
 void ClearFaults() { Faults().armed.Clear(); }
 #endif
