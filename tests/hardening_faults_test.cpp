@@ -15,6 +15,7 @@
 #include "linker.h"
 #include "planner.h"
 #include "platform/platform.h"
+#include "runctl.h"
 #include "support/link_fixture.h"
 
 namespace varnel {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "runctl.h"
+#include "stage.h"
 
 namespace varnel {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "runctl.h"
+#include "stage.h"
 
 namespace varnel {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runctl.h"
+#include "driver_info.h"
 
 namespace varnel {
 

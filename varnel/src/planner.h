@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "runctl.h"
+#include "stage.h"
 
 namespace varnel {
 
