@@ -249,7 +249,7 @@ int RunLinkCall(const CallArgs& a) {
   plan.callerExec = a.fit ? a.execMajor : 0;
   plan.callerModuleType = a.fit ? a.moduleType : 0;
   plan.callerMemoryK = a.fit ? a.memoryK : 0;
-  st.result = RunStage(st.stages.planner, &plan, 1000);
+  st.result = RunStage(st.stages.planner, &plan, kPlannerErrorBase);
   if (st.result != 0) {
     CloseLog();
     return st.result;
@@ -262,10 +262,10 @@ int RunLinkCall(const CallArgs& a) {
   FillCallbacks(link, a.logLevel);
   link.execType = execType;
   link.workDir = workDir;
-  st.result = RunStage(st.stages.linker, &link, 2000);
+  st.result = RunStage(st.stages.linker, &link, kLinkerErrorBase);
   if (st.result != 0) {
     // For a fit check a region that cannot be placed just means "does not fit".
-    if (a.fit && st.result == 2001) st.result = 1;
+    if (a.fit && st.result == kLinkerErrorBase + kLinkerErrorNoFit) st.result = 1;
     CloseLog();
     return st.result;
   }
@@ -282,7 +282,7 @@ int RunLinkCall(const CallArgs& a) {
     image.memoryK = a.fit ? a.memoryK : 0;
     image.plannerLibraryDir = plan.libraryDirUsed;
     image.rpFilesSubmitted = plan.rpFilesSubmitted;
-    st.result = RunStage(st.stages.imageBuilder, &image, 3000);
+    st.result = RunStage(st.stages.imageBuilder, &image, kImageErrorBase);
     if (st.result != 0) {
       CloseLog();
       return st.result;

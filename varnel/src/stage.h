@@ -1,6 +1,7 @@
 // What every stage shares: the records run control hands the three stages,
-// the callbacks they print and report through, and the exception that ends
-// a stage once its error has been reported.
+// the callbacks they print and report through, the exception that ends a
+// stage once its error has been reported, and the frame each stage runs its
+// steps in.
 #pragma once
 
 #include <cstdarg>
@@ -85,6 +86,101 @@ struct ImageParams {
 // the stage's own entry catches it, and nothing lets it leave the library.
 struct StageAbort {
   int error;
+};
+
+// The frame of a stage: its record, its error number and the wrappers its
+// steps print and report through.  A stage's state derives from it; its
+// entry calls Begin, then Run with its steps and its clean-up.  A callback
+// the record leaves null is not called.
+template <typename Params>
+struct StageFrame {
+  // Error n of the stage is reported with messages[n] and the result code
+  // errorBase + n.
+  StageFrame(int errorBase, const char* const* messages) : errorBase_(errorBase), messages_(messages) {}
+
+  Params* params = nullptr;
+  int error = 0;  // the error number the stage ends with; 0 while none
+
+  void Begin(Params* record) {
+    params = record;
+    error = 0;
+  }
+
+  // Whether a line of this level reaches the log.  The test comes before the
+  // call: a line the log level leaves out (a link has one per image byte)
+  // costs a compare, not a call.
+  bool Logs(int level) const {
+    return params != nullptr && params->print != nullptr && level <= params->logLevel;
+  }
+
+  template <typename... Args>
+  void Print(int level, const char* format, Args... args) {
+    if (Logs(level)) PrintAlways(format, args...);
+  }
+
+  // A line of the log whatever its level.
+  void PrintAlways(const char* format, ...) {
+    if (params == nullptr || params->print == nullptr) return;
+    va_list ap;
+    va_start(ap, format);
+    params->print(format, ap);
+    va_end(ap);
+  }
+
+  void Progress(const char* format, ...) {
+    if (params == nullptr || params->progress == nullptr) return;
+    va_list ap;
+    va_start(ap, format);
+    params->progress(format, ap);
+    va_end(ap);
+  }
+
+  // Reports error n with the arguments of its message and ends the stage.
+  [[noreturn]] void Fail(int n, ...) {
+    if (params != nullptr && params->error != nullptr) {
+      va_list ap;
+      va_start(ap, n);
+      params->error(messages_[n], errorBase_ + n, ap);
+      va_end(ap);
+    }
+    error = n;
+    throw StageAbort{n};
+  }
+
+  // Runs the steps; 0 when they complete.  When an error ends them the
+  // clean-up closes what they left open and the stage's error number is the
+  // result; anything else that escapes them leaves after the clean-up too.
+  template <typename Steps, typename Cleanup>
+  int Run(Steps steps, Cleanup cleanup) {
+    try {
+      steps();
+      return 0;
+    } catch (const StageAbort&) {
+      CleanUp(cleanup);
+      return error;
+    } catch (...) {
+      CleanUp(cleanup);
+      throw;
+    }
+  }
+
+ private:
+  // A clean-up that raises an error of its own (a file it closes turns out
+  // incomplete) has reported it, and that error becomes the stage's; it runs
+  // once more, and by then every file it closes is already closed.
+  template <typename Cleanup>
+  static void CleanUp(Cleanup& cleanup) {
+    for (;;) {
+      try {
+        cleanup();
+        return;
+      } catch (const StageAbort&) {
+      }
+    }
+  }
+
+  const int errorBase_;
+  const char* const* const messages_;
 };
 
 }  // namespace varnel
