@@ -146,6 +146,7 @@ struct ImageState : StageFrame<ImageParams> {
   const char* workDir = "";
   platform::Stream* output = nullptr;
   platform::Stream* firmware = nullptr;
+  platform::Stream* screen = nullptr;
   InputBuffer input;  // the firmware or a screen file, whichever is read
   platform::Stream* argFile = nullptr;
   uint32_t ramUnits = 0;
@@ -989,11 +990,17 @@ size_t ReadScreenLine(InputBuffer& in, char* buffer, size_t capacity) {
   return n;
 }
 
+void CloseScreenFile() {
+  ImageState& st = State();
+  if (st.screen != nullptr) platform::Close(st.screen);
+  st.screen = nullptr;
+}
+
 void CopyScreenFile(const std::string& path) {
   ImageState& st = State();
-  platform::Stream* in = OpenShared(path.c_str(), "rb");
-  if (in == nullptr) st.Fail(kErrSupplement, path.c_str());
-  st.input.Start(in);
+  st.screen = OpenShared(path.c_str(), "rb");
+  if (st.screen == nullptr) st.Fail(kErrSupplement, path.c_str());
+  st.input.Start(st.screen);
   bool smObject = false;
   char line[255];
   size_t length;
@@ -1016,7 +1023,7 @@ void CopyScreenFile(const std::string& path) {
   // A screen file that fails to read would leave the download without its
   // rest: it counts as one that was not found.
   bool unreadable = st.input.Failed();
-  platform::Close(in);
+  CloseScreenFile();
   if (unreadable) st.Fail(kErrSupplement, path.c_str());
 }
 
@@ -1137,6 +1144,7 @@ void CheckMemoryFit() {
 void ImageCleanup() {
   CloseImageOutput();
   CloseFirmwareFile();
+  CloseScreenFile();
   if (State().argFile != nullptr) CloseReopenedArgFile();
   FreeRpList();
 }
