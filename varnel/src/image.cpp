@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "ascii.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -350,7 +351,7 @@ struct FirmwareRecord {
 enum ReadResult { kRecordRead = 0, kRecordEof = 1, kRecordEnd = 2, kRecordChecksum = 3, kRecordType = 4 };
 
 constexpr int ParseHexDigit(int c) {
-  if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+  c = AsciiUpper(static_cast<unsigned char>(c));
   if (c >= '0' && c <= '9') return c - '0';
   return c - 55;
 }
@@ -961,11 +962,6 @@ void BuildModuleDatabase() {
 // ---------------------------------------------------------------------------
 // Download supplements
 
-void UpperCaseText(char* text) {
-  for (; *text != '\0'; ++text)
-    if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
-}
-
 double Kbytes(uint64_t bytes) { return static_cast<float>(bytes) * (1.0f / 1024.0f); }
 
 double Percent(uint64_t value, uint64_t base) {
@@ -1052,7 +1048,7 @@ void ScanDownloadSupplements() {
   char line[256];
   while (platform::ReadLine(st.argFile, line, 255)) {
     line[std::strcspn(line, ";\n\r")] = '\0';
-    UpperCaseText(line);
+    UpperCaseAscii(line);
     char* p = line;
     while (IsWordStop(*p)) ++p;
     char* word = p;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "ascii.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -365,25 +366,16 @@ void AddGlobal(int region, int offset, const char* name, size_t length, uint32_t
 
 // ---- object records ---------------------------------------------------------
 
-constexpr bool IsBlank(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-constexpr int HexDigit(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // What a byte of an object file is to the record reader: the value of a
 // hexadecimal digit, kBlankByte or kOtherByte; one look-up per byte.
 constexpr int8_t kBlankByte = 16;
 constexpr int8_t kOtherByte = 17;
 constexpr auto kByteClass = [] {
   std::array<int8_t, 256> table{};
-  for (int c = 0; c < 256; ++c)
-    table[c] = static_cast<int8_t>(HexDigit(c) >= 0 ? HexDigit(c) : IsBlank(c) ? kBlankByte : kOtherByte);
+  for (int c = 0; c < 256; ++c) {
+    const int digit = HexDigitValue(c);
+    table[c] = static_cast<int8_t>(digit >= 0 ? digit : IsAsciiSpace(c) ? kBlankByte : kOtherByte);
+  }
   return table;
 }();
 
@@ -638,7 +630,7 @@ bool ReadSubmitLine(char* line, bool* overlong) {
 }
 
 const char* SkipBlanks(const char* p) {
-  while (*p != '\0' && IsBlank(static_cast<unsigned char>(*p))) ++p;
+  while (*p != '\0' && IsAsciiSpace(static_cast<unsigned char>(*p))) ++p;
   return p;
 }
 
@@ -647,7 +639,7 @@ const char* SkipBlanks(const char* p) {
 const char* TakeWord(const char* p, const char** word, size_t* length) {
   p = SkipBlanks(p);
   *word = p;
-  while (*p != '\0' && !IsBlank(static_cast<unsigned char>(*p))) ++p;
+  while (*p != '\0' && !IsAsciiSpace(static_cast<unsigned char>(*p))) ++p;
   *length = static_cast<size_t>(p - *word);
   return p;
 }
@@ -1027,8 +1019,8 @@ bool ReadDumpTarget(const char* name, uint32_t* target) {
   if (std::strncmp(name, "DMP_", 4) != 0) return false;
   uint32_t v = 0;
   int n = 0;
-  for (const char* p = name + 4; n < 4 && HexDigit(static_cast<unsigned char>(*p)) >= 0; ++p, ++n)
-    v = v * 16 + static_cast<uint32_t>(HexDigit(static_cast<unsigned char>(*p)));
+  for (const char* p = name + 4; n < 4 && HexDigitValue(static_cast<unsigned char>(*p)) >= 0; ++p, ++n)
+    v = v * 16 + static_cast<uint32_t>(HexDigitValue(static_cast<unsigned char>(*p)));
   *target = v;
   return n > 0;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "ascii.h"
 #include "files.h"
 #include "format.h"
 #include "platform/platform.h"
@@ -85,10 +86,7 @@ uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool IsDatExtension(const char* ext) {
-  return (ext[0] == 'D' || ext[0] == 'd') && (ext[1] == 'A' || ext[1] == 'a') &&
-         (ext[2] == 'T' || ext[2] == 't') && ext[3] == '\0';
-}
+bool IsDatExtension(const char* ext) { return EqualIgnoringCase(ext, "DAT"); }
 
 PackDirEntry GetPackDirEntry(int member) {
   const PackReaderState& st = State();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "files.h"
 #include "format.h"
 #include "packfile.h"
@@ -131,8 +132,6 @@ void CloseArgFile() {
   st.argFile = nullptr;
 }
 
-bool IsBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 // A read error is no end of the ARG file: what was read so far would plan a
 // download without the rest of the FB list, so the file counts as one that
 // did not open.
@@ -152,7 +151,7 @@ int SkipBlanks() {
   platform::Stream* f = State().argFile;
   int c;
   do c = ArgGetc();
-  while (c != platform::kEndOfFile && IsBlank(c));
+  while (c != platform::kEndOfFile && IsAsciiSpace(c));
   if (c != platform::kEndOfFile) platform::Ungetc(f, c);
   return c;
 }
@@ -165,7 +164,7 @@ bool ReadToken(std::string& token) {
   if (SkipBlanks() == platform::kEndOfFile) return false;
   platform::Stream* f = State().argFile;
   for (int c = ArgGetc(); c != platform::kEndOfFile; c = ArgGetc()) {
-    if (IsBlank(c)) {
+    if (IsAsciiSpace(c)) {
       platform::Ungetc(f, c);
       break;
     }
