@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ascii.h"
+#include "byte_order.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -180,17 +181,6 @@ ImageState& State() {
 
 uint32_t Saturate32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v); }
 
-uint16_t GetBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t GetBe32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
 uint32_t GetHost32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, sizeof v);
@@ -760,8 +750,7 @@ void ProcessFirmwareFile() {
 void SwapRpHeader(uint8_t* record) {
   uint16_t first;
   std::memcpy(&first, record, sizeof first);
-  record[0] = static_cast<uint8_t>(first >> 8);
-  record[1] = static_cast<uint8_t>(first);
+  PutBe16(record, first);
   for (size_t offset : {2, 38, 44, 48, 52, 56, 60, 64}) PutBe32(record + offset, GetHost32(record + offset));
 }
 

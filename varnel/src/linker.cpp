@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "ascii.h"
+#include "byte_order.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -467,10 +468,7 @@ ReadResult ReadObjectRecord() {
 
 uint8_t GetRecordByte(int n) { return State().record.data[n]; }
 
-uint16_t GetRecordWord(int n) {
-  const uint8_t* d = State().record.data;
-  return static_cast<uint16_t>(d[n] * 256 + d[n + 1]);
-}
+uint16_t GetRecordWord(int n) { return GetBe16(State().record.data + n); }
 
 const char* GetRecordText(int n) { return reinterpret_cast<const char*>(State().record.data + n); }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ascii.h"
+#include "byte_order.h"
 #include "files.h"
 #include "format.h"
 #include "platform/platform.h"
@@ -80,12 +81,6 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
 }
 constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 bool IsDatExtension(const char* ext) { return EqualIgnoringCase(ext, "DAT"); }
 
 PackDirEntry GetPackDirEntry(int member) {
@@ -98,9 +93,9 @@ PackDirEntry GetPackDirEntry(int member) {
   }
   PackDirEntry entry;
   if (p != nullptr) {
-    entry.date = Le16(p);
-    entry.time = Le16(p + 2);
-    entry.size = Le32(p + 4);
+    entry.date = GetLe16(p);
+    entry.time = GetLe16(p + 2);
+    entry.size = GetLe32(p + 4);
   }
   return entry;
 }
@@ -180,7 +175,7 @@ bool PackComputeCrc(uint16_t* crc) {
 bool VerifyPackCrc() {
   uint16_t crc = 0;
   if (!PackComputeCrc(&crc)) return false;
-  return crc == Le16(State().header + kHdrCrc);
+  return crc == GetLe16(State().header + kHdrCrc);
 }
 
 }  // namespace
@@ -244,7 +239,7 @@ void ClosePackFile() {
 
 int GetPackVersion() {
   const PackReaderState& st = State();
-  if (Le16(st.header + kHdrMagic) != kMagic) return 0;
+  if (GetLe16(st.header + kHdrMagic) != kMagic) return 0;
   return st.header[kHdrVersion];
 }
 
