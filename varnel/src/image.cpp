@@ -13,6 +13,7 @@
 
 #include "ascii.h"
 #include "byte_order.h"
+#include "figures.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -950,14 +951,6 @@ void BuildModuleDatabase() {
 
 // ---------------------------------------------------------------------------
 // Download supplements
-
-double Kbytes(uint64_t bytes) { return static_cast<float>(bytes) * (1.0f / 1024.0f); }
-
-double Percent(uint64_t value, uint64_t base) {
-  if (base == 0) return 0.0;
-  float scaled = static_cast<float>(value) * 100.0f;
-  return scaled / static_cast<float>(base);
-}
 
 // Reads at most capacity - 1 bytes, up to and including a line end; the
 // count is returned so that the copy keeps every byte the line held.

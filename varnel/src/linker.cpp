@@ -11,6 +11,7 @@
 
 #include "ascii.h"
 #include "byte_order.h"
+#include "figures.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -982,10 +983,6 @@ void PrintTableCounts() {
   st.Print(0, "\n");
 }
 
-double Kilobytes(uint32_t bytes) {
-  return static_cast<double>(static_cast<float>(bytes) * (1.0f / 1024.0f));
-}
-
 void LinkSummary() {
   LinkerState& st = State();
   LinkParams& p = *st.params;
@@ -1005,7 +1002,7 @@ void LinkSummary() {
   PrintTableCounts();
   st.Print(0, "---------------------------------\n");
   st.Print(0, "Total program size is %.1fK.   Total data size is %.1fK\n",
-           Kilobytes(p.programUsed), Kilobytes(p.dataUsed));
+           Kbytes(p.programUsed), Kbytes(p.dataUsed));
   st.Print(0, "---------------------------------\n");
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "figures.h"
 #include "files.h"
 #include "format.h"
 #include "image.h"
@@ -123,20 +124,6 @@ void DeleteTempFiles(const char* directory) {
     if (st.log != nullptr && platform::IsStreamFile(st.log, path.c_str())) continue;
     platform::Remove(path.c_str());
   }
-}
-
-// Single-precision figures, each step rounded to float as the summary has
-// always computed them.
-float Kbytes(uint32_t bytes) {
-  volatile float k = static_cast<float>(bytes) * (1.0f / 1024.0f);
-  return k;
-}
-
-float Percent(uint32_t part, uint32_t whole) {
-  if (whole == 0) return 0.0f;
-  volatile float times100 = static_cast<float>(part) * 100.0f;
-  volatile float quotient = times100 / static_cast<float>(whole);
-  return quotient;
 }
 
 // The "%d" form: the quotient truncated toward zero.  It can exceed the
