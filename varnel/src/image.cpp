@@ -27,11 +27,15 @@ namespace {
 // ---------------------------------------------------------------------------
 // Constants and the message table
 
+// The tags of the module database's lines.
 constexpr uint16_t kTagDatabaseStart = 0xFF00;
 constexpr uint16_t kTagFirmwareData = 0xFF01;
 constexpr uint16_t kTagRpData = 0xFF02;
 constexpr uint16_t kTagObjectHeader = 0xFF03;
 constexpr uint16_t kTagObjectEnd = 0xFF04;
+constexpr uint16_t kTagFirmwareBegin = 0xFF05;
+constexpr uint16_t kTagFirmwareEnd = 0xFF06;
+constexpr uint16_t kTagFbEntry = 0xFF07;
 
 constexpr uint64_t kRamUnitBytes = 131072;     // RAM and firmware space unit
 constexpr uint32_t kFlashSectorUnit = 16384;   // flash sector unit
@@ -625,7 +629,7 @@ struct FirmwarePass {
 };
 
 void CloseFirmwareGroup(FirmwarePass& pass) {
-  if (pass.groupOpen) WriteTaggedRecord(0xFF06, nullptr, 0);
+  if (pass.groupOpen) WriteTaggedRecord(kTagFirmwareEnd, nullptr, 0);
   pass.groupOpen = false;
 }
 
@@ -642,7 +646,7 @@ void OpenFirmwareGroup(FirmwarePass& pass, uint32_t address) {
       State().Fail(kErrSectorMap, static_cast<int32_t>(address / 1024), static_cast<int32_t>(pass.sectorSize / 1024));
     }
   }
-  WriteTaggedRecord(0xFF05, nullptr, 0);
+  WriteTaggedRecord(kTagFirmwareBegin, nullptr, 0);
   pass.groupOpen = true;
 }
 
@@ -938,7 +942,7 @@ void BuildModuleDatabase() {
       uint8_t payload[7 + sizeof fb.name] = {};
       payload[5] = static_cast<uint8_t>(fb.number);
       std::memcpy(payload + 6, fb.name, nameLength);
-      WriteTaggedRecord(0xFF07, payload, nameLength + 7);
+      WriteTaggedRecord(kTagFbEntry, payload, nameLength + 7);
     }
     char name[sizeof fb.name];
     std::memcpy(name, fb.name, nameLength);

@@ -454,7 +454,7 @@ void UnpackDriver(const FbEntry& row, const char* packPath) {
   PlannerState& st = State();
   st.Progress("Unpacking Module Driver files from \"%s\"\n", packPath);
   FormatTo(st.params->firmwareFileName, sizeof st.params->firmwareFileName, "%s.$$$", row.name);
-  UnpackRequired(2, 1, row.name, packPath, st.params->firmwareFileName);
+  UnpackRequired(kPackObjectMember, 1, row.name, packPath, st.params->firmwareFileName);
   // A driver has no RP; the submit writer would still take the one an
   // earlier run left under this name.
   PutAside((std::string(row.name) + "RP.$$$").c_str());
@@ -462,8 +462,8 @@ void UnpackDriver(const FbEntry& row, const char* packPath) {
     case 4:
     case 2: {
       int unscramble = PackKind() == 2 ? 1 : 0;
-      UnpackRequired(4, unscramble, "LIBxxx", packPath, "LIBxxx.$$$");
-      UnpackRequired(5, unscramble, "EEPxxx", packPath, "EEPxxx.$$$");
+      UnpackRequired(kPackDriverLibraryMember, unscramble, "LIBxxx", packPath, "LIBxxx.$$$");
+      UnpackRequired(kPackDriverHeaderMember, unscramble, "EEPxxx", packPath, "EEPxxx.$$$");
       break;
     }
     case 5:
@@ -481,10 +481,10 @@ void UnpackFb(const FbEntry& row, const char* packPath) {
   State().Progress("Unpacking FB files from \"%s\"\n", packPath);
   std::string objName = std::string(row.name) + ".$$$";
   std::string rpName = std::string(row.name) + "RP.$$$";
-  UnpackRequired(2, 1, row.name, packPath, objName.c_str());
-  if (PackMemberSize(3) != 0) {
+  UnpackRequired(kPackObjectMember, 1, row.name, packPath, objName.c_str());
+  if (PackMemberSize(kPackRpMember) != 0) {
     std::string rp = std::string(row.name) + "RP";
-    UnpackRequired(3, 1, rp.c_str(), packPath, rpName.c_str());
+    UnpackRequired(kPackRpMember, 1, rp.c_str(), packPath, rpName.c_str());
   } else {
     PutAside(rpName.c_str());
   }
