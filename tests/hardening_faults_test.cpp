@@ -18,6 +18,7 @@
 #include "planner.h"
 #include "platform/platform.h"
 #include "runctl.h"
+#include "support/descriptors.h"
 #include "support/link_fixture.h"
 
 namespace varnel {
@@ -81,17 +82,6 @@ int Watched(Params* params) {
 const StageEntries kWatchedStages = {Watched<PlanParams, RunPlanner>,
                                      Watched<LinkParams, RunLinker>,
                                      Watched<ImageParams, RunImageBuilder>};
-
-#ifndef _WIN32
-int64_t OpenDescriptors() {
-  int64_t n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++n;
-  }
-  return n;
-}
-#endif
 
 class HardeningFaults : public testing::LinkCallFixture {
  protected:
@@ -339,14 +329,14 @@ TEST_F(HardeningFaults, MemoryRunningOutInTheMiddleOfEachStage) {
     for (bool fit : {false, true}) {
       SCOPED_TRACE(c.trigger + (fit ? " FbFit" : " Varnel"));
 #ifndef _WIN32
-      const int64_t before = OpenDescriptors();
+      const int64_t before = testing::OpenDescriptors();
 #endif
       Trigger() = ReadFaultTrigger{"", c.trigger, true};
       EXPECT_EQ(Call(fit), c.code);
       EXPECT_TRUE(Trigger().fired);
       EXPECT_EQ(Message(), Header(c.code) + "Internal error.");
 #ifndef _WIN32
-      EXPECT_EQ(OpenDescriptors(), before);
+      EXPECT_EQ(testing::OpenDescriptors(), before);
 #endif
       Trigger() = ReadFaultTrigger{};
       Trigger().fired = true;
