@@ -119,20 +119,14 @@ struct StageFrame {
   }
 
   // A line of the log whatever its level.
-  void PrintAlways(const char* format, ...) {
-    if (params == nullptr || params->print == nullptr) return;
-    va_list ap;
-    va_start(ap, format);
-    params->print(format, ap);
-    va_end(ap);
+  template <typename... Args>
+  void PrintAlways(const char* format, Args... args) {
+    Send(params != nullptr ? params->print : nullptr, format, args...);
   }
 
-  void Progress(const char* format, ...) {
-    if (params == nullptr || params->progress == nullptr) return;
-    va_list ap;
-    va_start(ap, format);
-    params->progress(format, ap);
-    va_end(ap);
+  template <typename... Args>
+  void Progress(const char* format, Args... args) {
+    Send(params != nullptr ? params->progress : nullptr, format, args...);
   }
 
   // Reports error n with the arguments of its message and ends the stage.
@@ -165,6 +159,14 @@ struct StageFrame {
   }
 
  private:
+  static void Send(PrintCallback callback, const char* format, ...) {
+    if (callback == nullptr) return;
+    va_list ap;
+    va_start(ap, format);
+    callback(format, ap);
+    va_end(ap);
+  }
+
   // A clean-up that raises an error of its own (a file it closes turns out
   // incomplete) has reported it, and that error becomes the stage's; it runs
   // once more, and by then every file it closes is already closed.
