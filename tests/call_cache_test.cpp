@@ -13,6 +13,7 @@
 #include "builders/library.h"
 #include "builders/m68objects.h"
 #include "platform/platform.h"
+#include "support/descriptors.h"
 #include "varnel.h"
 
 #if !defined(_WIN32)
@@ -236,8 +237,7 @@ TEST(CallCache, KeptDescriptorsGiveWayWhenTheProcessRunsShort) {
   for (int i = 0; i < 40; ++i) WriteFile(dir / ("F" + std::to_string(i)), "f");
   struct rlimit old;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-  int open = 0;
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) open += e.is_symlink() ? 1 : 0;
+  const int64_t open = varnel::testing::OpenDescriptors();
   struct rlimit tight = old;
   tight.rlim_cur = static_cast<rlim_t>(open + 16);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);

@@ -1,12 +1,14 @@
 // Whole Varnel and FbFit calls whose files fail: a write that does not reach
 // the disk at each output, and a read error in the middle of each input.
 // Neither may ever end as a success with an incomplete file, nor link what
-// was read before the error.
+// was read before the error.  And memory that runs out in the middle of a
+// stage: the call fails, and the stage's files are closed behind it.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@
 #include "linker.h"
 #include "planner.h"
 #include "platform/platform.h"
+#include "runctl.h"
+#include "support/descriptors.h"
 #include "support/link_fixture.h"
 
 namespace varnel {
@@ -25,10 +29,13 @@ using testing::Exists;
 using testing::ReadFile;
 
 // Arms a read fault on a path once a stage prints a text, so that the fault
-// meets its reader in the middle of the file rather than at its first byte.
+// meets its reader in the middle of the file rather than at its first byte;
+// or, with outOfMemory, fails that print as an allocation that finds no
+// memory.
 struct ReadFaultTrigger {
   std::string path;
   std::string text;
+  bool outOfMemory = false;
   bool fired = false;
   PrintCallback print = nullptr;
   PrintCallback progress = nullptr;
@@ -47,8 +54,9 @@ void Watch(const char* format, va_list args) {
   std::string text = VFormat(format, copy);
   va_end(copy);
   if (text.find(t.text) == std::string::npos) return;
-  platform::InjectFault(t.path.c_str(), FaultOp::Read);
   t.fired = true;
+  if (t.outOfMemory) throw std::bad_alloc();
+  platform::InjectFault(t.path.c_str(), FaultOp::Read);
 }
 
 void WatchedPrint(const char* format, va_list args) {
@@ -326,6 +334,45 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
     UseModule(m);
     EXPECT_EQ(Link(), 0) << Message();
     EXPECT_EQ(Fit(), 0) << Message();
+  }
+}
+
+// Whatever a stage had open when something other than its own errors ended
+// it is closed: a stream left open would be lost to the process, and on
+// Windows a file left open for writing would refuse every later call.
+TEST_F(HardeningFaults, MemoryRunningOutInTheMiddleOfEachStage) {
+  SetStageEntries(&kWatchedStages);
+  struct Case {
+    Module module;
+    std::string trigger;
+    int code;
+  };
+  const Case cases[] = {
+      {Module::kExec32, "Reading FB List.", 1000},                 // the ARG file
+      {Module::kExec32, "Submitting header", 1000},                // the submit file
+      {Module::kExec33WithDriver, "Unpacking Module Driver", 1000},  // the packed driver
+      {Module::kExec32, "S0 - Module name - \"FBB\"", 2000},       // download, submit, object
+      {Module::kExec5, "Module driver RP found", 3000},            // firmware, download
+      {Module::kExec5, "GFB memory used by " + lib + "SCREEN1.SCR", 3000},  // ARG, screen, download
+  };
+  for (const Case& c : cases) {
+    UseModule(c.module);
+    for (bool fit : {false, true}) {
+      SCOPED_TRACE(c.trigger + (fit ? " FbFit" : " Varnel"));
+#ifndef _WIN32
+      const int64_t before = testing::OpenDescriptors();
+#endif
+      Trigger() = ReadFaultTrigger{"", c.trigger, true};
+      EXPECT_EQ(Call(fit), c.code);
+      EXPECT_TRUE(Trigger().fired);
+      EXPECT_EQ(Message(), Header(c.code) + "Internal error.");
+#ifndef _WIN32
+      EXPECT_EQ(testing::OpenDescriptors(), before);
+#endif
+      Trigger() = ReadFaultTrigger{};
+      Trigger().fired = true;
+      EXPECT_EQ(Call(fit), 0) << Message();
+    }
   }
 }
 

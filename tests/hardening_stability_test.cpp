@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/descriptors.h"
 #include "support/link_fixture.h"
 
 #if defined(__has_feature)
@@ -29,15 +30,6 @@ int64_t ResidentPages() {
   int64_t size = 0, resident = -1;
   statm >> size >> resident;
   return resident;
-}
-
-int64_t OpenDescriptors() {
-  int64_t n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++n;
-  }
-  return n;
 }
 #endif
 
@@ -63,9 +55,9 @@ TEST_F(HardeningStability, ThousandLinkCallsHoldNoMoreMemoryOrFiles) {
   // their working size.
   calls(50);
   const int64_t pages = ResidentPages();
-  const int64_t descriptors = OpenDescriptors();
+  const int64_t descriptors = testing::OpenDescriptors();
   calls(1000);
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(testing::OpenDescriptors(), descriptors);
 #if defined(VARNEL_TEST_ASAN)
   // AddressSanitizer holds freed blocks back and grows the resident set by
   // design; its own leak check stands in for this one.

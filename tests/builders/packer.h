@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runctl.h"
+#include "driver_info.h"
 
 namespace varnel::testing {
 

@@ -60,16 +60,6 @@ int BackupExistingFile(const char* path) {
   return 1;
 }
 
-bool EqualIgnoringCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a, y = *b;
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
-
 void CopyBounded(char* destination, const char* source, size_t n) {
   if (source == nullptr) source = "";
   size_t i = 0;

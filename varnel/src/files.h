@@ -26,8 +26,6 @@ int FileExists(const char* path);
 // to its backup name (last character replaced by '~', a trailing '.' dropped
 // first).  1 when something stood there and was put aside.
 int BackupExistingFile(const char* path);
-// Names compared as the file system compares them: ignoring ASCII case.
-bool EqualIgnoringCase(const char* a, const char* b);
 // Copies at most n characters of source (nullptr = "") into destination,
 // NUL-filling the rest of the n bytes, and stores a NUL at destination[n].
 void CopyBounded(char* destination, const char* source, size_t n);

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ascii.h"
+
 namespace varnel {
 namespace {
 
@@ -430,13 +432,8 @@ size_t FormatTo(char* buffer, size_t capacity, const char* format, ...) {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
 int DigitValue(char c, unsigned base) {
-  int v = -1;
-  if (c >= '0' && c <= '9') v = c - '0';
-  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  int v = HexDigitValue(static_cast<unsigned char>(c));
   return (v >= 0 && static_cast<unsigned>(v) < base) ? v : -1;
 }
 
@@ -450,8 +447,8 @@ int ScanText(const char* text, const char* format, ...) {
   bool converted = false;  // any conversion attempted successfully so far
   bool inputFailure = false;
   for (const char* f = format; *f != '\0'; ++f) {
-    if (IsSpace(*f)) {
-      while (IsSpace(*t)) ++t;
+    if (IsAsciiSpace(*f)) {
+      while (IsAsciiSpace(*t)) ++t;
       continue;
     }
     if (*f != '%' || f[1] == '%') {
@@ -486,7 +483,7 @@ int ScanText(const char* text, const char* format, ...) {
       continue;
     }
     if (conv != 'c') {
-      while (IsSpace(*t)) ++t;
+      while (IsAsciiSpace(*t)) ++t;
     }
     if (*t == '\0') {
       inputFailure = true;
@@ -506,7 +503,7 @@ int ScanText(const char* text, const char* format, ...) {
     if (conv == 's') {
       char* dst = suppress ? nullptr : va_arg(ap, char*);
       int i = 0;
-      while (t[i] != '\0' && !IsSpace(t[i]) && (width == 0 || i < width)) {
+      while (t[i] != '\0' && !IsAsciiSpace(t[i]) && (width == 0 || i < width)) {
         if (dst) dst[i] = t[i];
         ++i;
       }

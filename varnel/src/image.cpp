@@ -11,6 +11,9 @@
 #include <new>
 #include <string>
 
+#include "ascii.h"
+#include "byte_order.h"
+#include "figures.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -24,11 +27,15 @@ namespace {
 // ---------------------------------------------------------------------------
 // Constants and the message table
 
+// The tags of the module database's lines.
 constexpr uint16_t kTagDatabaseStart = 0xFF00;
 constexpr uint16_t kTagFirmwareData = 0xFF01;
 constexpr uint16_t kTagRpData = 0xFF02;
 constexpr uint16_t kTagObjectHeader = 0xFF03;
 constexpr uint16_t kTagObjectEnd = 0xFF04;
+constexpr uint16_t kTagFirmwareBegin = 0xFF05;
+constexpr uint16_t kTagFirmwareEnd = 0xFF06;
+constexpr uint16_t kTagFbEntry = 0xFF07;
 
 constexpr uint64_t kRamUnitBytes = 131072;     // RAM and firmware space unit
 constexpr uint32_t kFlashSectorUnit = 16384;   // flash sector unit
@@ -139,13 +146,14 @@ struct RpListNode {
   uint8_t* record;  // header big-endian, sequence words in host order
 };
 
-struct ImageState {
-  ImageParams* params = nullptr;
-  int error = 0;
+struct ImageState : StageFrame<ImageParams> {
+  ImageState() : StageFrame(kImageErrorBase, kImageMessages) {}
+
   bool examine = false;
   const char* workDir = "";
   platform::Stream* output = nullptr;
   platform::Stream* firmware = nullptr;
+  platform::Stream* screen = nullptr;
   InputBuffer input;  // the firmware or a screen file, whichever is read
   platform::Stream* argFile = nullptr;
   uint32_t ramUnits = 0;
@@ -178,57 +186,12 @@ ImageState& State() {
 
 uint32_t Saturate32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v); }
 
-uint16_t GetBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t GetBe32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
 uint32_t GetHost32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
 void PutHost32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
-
-// ---------------------------------------------------------------------------
-// Wrappers
-
-void ImagePrint(int level, const char* format, ...) {
-  ImageParams* p = State().params;
-  if (p == nullptr || p->print == nullptr || level > p->logLevel) return;
-  va_list ap;
-  va_start(ap, format);
-  p->print(format, ap);
-  va_end(ap);
-}
-
-void ImageProgress(const char* format, ...) {
-  ImageParams* p = State().params;
-  if (p == nullptr || p->progress == nullptr) return;
-  va_list ap;
-  va_start(ap, format);
-  p->progress(format, ap);
-  va_end(ap);
-}
-
-[[noreturn]] void ImageError(int n, ...) {
-  ImageState& st = State();
-  ImageParams* p = st.params;
-  if (p != nullptr && p->error != nullptr) {
-    va_list ap;
-    va_start(ap, n);
-    p->error(kImageMessages[n], 3000 + n, ap);
-    va_end(ap);
-  }
-  st.error = n;
-  throw StageAbort{n};
-}
 
 // ---------------------------------------------------------------------------
 // The download file and its line writers
@@ -292,9 +255,9 @@ void WriteEndRecord() {
 platform::Stream* OpenInWorkDir(const char* name, const char* mode, const char* logFormat) {
   ImageState& st = State();
   std::string path = std::string(st.workDir) + (name != nullptr ? name : "");
-  ImagePrint(2, logFormat, path.c_str());
+  st.Print(2, logFormat, path.c_str());
   platform::Stream* s = OpenShared(path.c_str(), mode);
-  if (s == nullptr) ImageError(kErrOpen, name, st.workDir);
+  if (s == nullptr) st.Fail(kErrOpen, name, st.workDir);
   return s;
 }
 
@@ -313,7 +276,7 @@ void CloseImageOutput() {
   // complete file.
   if (!platform::Close(out)) {
     std::string why = platform::SystemErrorText(platform::LastError());
-    ImageError(kErrIncomplete, st.workDir, st.params->outputFileName, why.c_str());
+    st.Fail(kErrIncomplete, st.workDir, st.params->outputFileName, why.c_str());
   }
 }
 
@@ -361,10 +324,10 @@ int ScanWordGroup(const char* text, uint16_t* a, uint16_t* b, uint16_t* c, uint3
 
 void PrintLoadedSections() {
   const ModuleStatus& s = State().status;
-  ImagePrint(2, "\nFirmware sections currently loaded in the module:\n");
+  State().Print(2, "\nFirmware sections currently loaded in the module:\n");
   for (const FirmwareSection& f : s.sections) {
-    ImagePrint(2, "  ID=%d (%s), Version=%08lX, BlockSize=%08lX, CRC=%04X\n", f.id, SectionName(f.id),
-               f.version, f.blockSize, static_cast<unsigned>(f.crc));
+    State().Print(2, "  ID=%d (%s), Version=%08lX, BlockSize=%08lX, CRC=%04X\n", f.id, SectionName(f.id),
+                  f.version, f.blockSize, static_cast<unsigned>(f.crc));
     if (f.id == 3) break;
   }
 }
@@ -383,7 +346,7 @@ struct FirmwareRecord {
 enum ReadResult { kRecordRead = 0, kRecordEof = 1, kRecordEnd = 2, kRecordChecksum = 3, kRecordType = 4 };
 
 constexpr int ParseHexDigit(int c) {
-  if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+  c = AsciiUpper(static_cast<unsigned char>(c));
   if (c >= '0' && c <= '9') return c - '0';
   return c - 55;
 }
@@ -469,7 +432,7 @@ void OpenFirmwareFile() {
 void CloseFirmwareFile() {
   ImageState& st = State();
   if (st.firmware == nullptr) return;
-  ImagePrint(2, "Closing module driver firmware file\n");
+  st.Print(2, "Closing module driver firmware file\n");
   platform::Close(st.firmware);  // a read stream has nothing left to lose
   st.firmware = nullptr;
 }
@@ -491,9 +454,9 @@ int ShouldReplaceSection(const FirmwareSection& s, bool log) {
   if (st.examine) return 0;
   const char* name = SectionName(s.id);
   if (log) {
-    ImagePrint(2, "Firmware section being considered for downloading:\n");
-    ImagePrint(2, "  ID=%d (%s), Version=%08lX, BlockSize=%08lX, CRC=%04X\n", s.id, name, s.version,
-               s.blockSize, static_cast<unsigned>(s.crc));
+    st.Print(2, "Firmware section being considered for downloading:\n");
+    st.Print(2, "  ID=%d (%s), Version=%08lX, BlockSize=%08lX, CRC=%04X\n", s.id, name, s.version,
+             s.blockSize, static_cast<unsigned>(s.crc));
   }
   FirmwareSection* slot = nullptr;
   for (FirmwareSection& f : st.status.sections) {
@@ -502,18 +465,18 @@ int ShouldReplaceSection(const FirmwareSection& s, bool log) {
       break;
     }
   }
-  if (log) ImageProgress("  Replacing firmware section %d (%s)? ", s.id, name);
+  if (log) st.Progress("  Replacing firmware section %d (%s)? ", s.id, name);
   if (slot == nullptr) {
     if (log) {
-      ImageProgress("Yes!\n");
-      ImagePrint(2, "  Why? This section is currently missing or corrupt in the module.\n\n");
+      st.Progress("Yes!\n");
+      st.Print(2, "  Why? This section is currently missing or corrupt in the module.\n\n");
     }
     return 1;
   }
   if (slot->crc == s.crc && (slot->version >> 16) == (s.version >> 16) && slot->blockSize == s.blockSize) {
     if (log) {
-      ImageProgress("No.\n");
-      ImagePrint(2, "  Why? This section is an exact match of what is currently loaded in the module.\n\n");
+      st.Progress("No.\n");
+      st.Print(2, "  Why? This section is an exact match of what is currently loaded in the module.\n\n");
     }
     return 0;
   }
@@ -521,8 +484,8 @@ int ShouldReplaceSection(const FirmwareSection& s, bool log) {
     for (FirmwareSection& f : st.status.sections) f = FirmwareSection{};
   }
   if (log) {
-    ImageProgress("Yes!\n");
-    ImagePrint(2, "  Why? This section is different than the section currently loaded in the module.\n\n");
+    st.Progress("Yes!\n");
+    st.Print(2, "  Why? This section is different than the section currently loaded in the module.\n\n");
   }
   return 1;
 }
@@ -544,11 +507,11 @@ void ReadMainSectionHeader() {
   st.figures.fbrunSize = GetBe32(h + 0x34);
   st.capture.driverRpAddress = GetBe32(h + 0x38);
   st.capture.microblockTableAddress = GetBe32(h + 0x3C);
-  ImagePrint(2, "Module driver RP found at address = 0x%lX\n", st.capture.driverRpAddress);
-  ImagePrint(2, "Microblock memory requirements table found at address = 0x%lX\n",
-             st.capture.microblockTableAddress);
+  st.Print(2, "Module driver RP found at address = 0x%lX\n", st.capture.driverRpAddress);
+  st.Print(2, "Microblock memory requirements table found at address = 0x%lX\n",
+           st.capture.microblockTableAddress);
   st.figures.browserVersion = h[0x50];
-  ImagePrint(0, "Vistrel browser code = version %d\n", static_cast<int>(st.figures.browserVersion));
+  st.Print(0, "Vistrel browser code = version %d\n", static_cast<int>(st.figures.browserVersion));
   st.capture.main = MainHeaderState::Taken;
   st.capture.driverRpFill = 0;
   st.capture.microblockFill = 0;
@@ -568,25 +531,25 @@ void FinishDriverFigures() {
   f.vars = GetBe32(cap.driverRpHeader + 0x4C);
   f.hist = GetBe32(cap.driverRpHeader + 0x50);
   for (uint32_t k = 0; k < kMicroblockEntries; ++k) f.microblockSizes[k] = GetBe16(cap.microblockBytes + 2 * k);
-  ImagePrint(2, "Size of module driver Pars = %lu\n", f.pars);
-  ImagePrint(2, "Size of module driver Stat = %lu\n", f.stat);
-  ImagePrint(2, "Size of module driver Vars = %lu\n", f.vars);
-  ImagePrint(2, "Size of module driver Hist = %lu\n", f.hist);
-  ImagePrint(2, "\nIndividual microblock memory requirements in bytes:\n");
+  st.Print(2, "Size of module driver Pars = %lu\n", f.pars);
+  st.Print(2, "Size of module driver Stat = %lu\n", f.stat);
+  st.Print(2, "Size of module driver Vars = %lu\n", f.vars);
+  st.Print(2, "Size of module driver Hist = %lu\n", f.hist);
+  st.Print(2, "\nIndividual microblock memory requirements in bytes:\n");
   uint32_t k = 0;
   for (; k < kMicroblockEntries && f.microblockSizes[k] != 0xFFFF; ++k) {
     unsigned m = 0x8000 + k;
     if (f.microblockSizes[k] == 0xFFFE) {
-      ImagePrint(2, "  Mb%X = Unsupported.\n", m);
+      st.Print(2, "  Mb%X = Unsupported.\n", m);
     } else {
-      ImagePrint(2, "  Mb%X = ", m);
-      ImagePrint(2, "%u\n", static_cast<unsigned>(f.microblockSizes[k]));
+      st.Print(2, "  Mb%X = ", m);
+      st.Print(2, "%u\n", static_cast<unsigned>(f.microblockSizes[k]));
     }
   }
   f.microblocksRecognized = k;
-  ImagePrint(2, "\nTotal microblocks recognized = %u\n", k);
-  ImagePrint(2, "Size of FBRUN structure = %lu\n", f.fbrunSize);
-  ImagePrint(2, "Physical RAM not used for GFB storage = %lu\n", f.ramNotUsedForGfb);
+  st.Print(2, "\nTotal microblocks recognized = %u\n", k);
+  st.Print(2, "Size of FBRUN structure = %lu\n", f.fbrunSize);
+  st.Print(2, "Physical RAM not used for GFB storage = %lu\n", f.ramNotUsedForGfb);
 }
 
 void CaptureDriverTables(const FirmwareRecord& rec) {
@@ -665,24 +628,24 @@ struct FirmwarePass {
 };
 
 void CloseFirmwareGroup(FirmwarePass& pass) {
-  if (pass.groupOpen) WriteTaggedRecord(0xFF06, nullptr, 0);
+  if (pass.groupOpen) WriteTaggedRecord(kTagFirmwareEnd, nullptr, 0);
   pass.groupOpen = false;
 }
 
 void OpenFirmwareGroup(FirmwarePass& pass, uint32_t address) {
   if (!pass.replay) {
     if (pass.sectorSize == 0) {
-      ImagePrint(0, "\nFlash sector size was not included in the ARG file.\n");
-      ImageError(kErrNoFlashSize);
+      State().Print(0, "\nFlash sector size was not included in the ARG file.\n");
+      State().Fail(kErrNoFlashSize);
     }
     if (pass.loadAddress != 0) {
       pass.loadOffset = pass.loadAddress - address;
-      ImagePrint(0, "\nApplying a load offset of 0x%lX bytes.\n", pass.loadOffset);
+      State().Print(0, "\nApplying a load offset of 0x%lX bytes.\n", pass.loadOffset);
     } else if (address % pass.sectorSize != 0) {
-      ImageError(kErrSectorMap, static_cast<int32_t>(address / 1024), static_cast<int32_t>(pass.sectorSize / 1024));
+      State().Fail(kErrSectorMap, static_cast<int32_t>(address / 1024), static_cast<int32_t>(pass.sectorSize / 1024));
     }
   }
-  WriteTaggedRecord(0xFF05, nullptr, 0);
+  WriteTaggedRecord(kTagFirmwareBegin, nullptr, 0);
   pass.groupOpen = true;
 }
 
@@ -698,21 +661,21 @@ void WriteFirmwareData(FirmwarePass& pass, const FirmwareRecord& rec) {
 void HandleHeaderRecord(FirmwarePass& pass, const FirmwareRecord& rec) {
   int n = ParseSectorNumber(rec);
   if (n == -1) return;
-  ImagePrint(2, "\nPosition independent module driver detected.\n");
+  State().Print(2, "\nPosition independent module driver detected.\n");
   pass.sectorFlag = true;
   if (pass.sectorSize == 0) return;
   if (n != 0) {
     pass.loadAddress = static_cast<uint32_t>(n) * pass.sectorSize;
-    ImagePrint(0, "\nModule driver designed to load at sector %d, which is 0x%lX.\n", n, pass.loadAddress);
+    State().Print(0, "\nModule driver designed to load at sector %d, which is 0x%lX.\n", n, pass.loadAddress);
   } else {
     pass.loadAddress = (State().figures.lastDataEnd / pass.sectorSize + 1) * pass.sectorSize;
-    ImagePrint(0, "\nModule driver designed to load at next sector, which is 0x%lX.\n", pass.loadAddress);
+    State().Print(0, "\nModule driver designed to load at next sector, which is 0x%lX.\n", pass.loadAddress);
   }
 }
 
 // Returns true when the replay starts.
 bool HandleChunkHeader(FirmwarePass& pass, const FirmwareRecord& rec) {
-  if (rec.length < 20) ImageError(kErrShortChunk, pass.recordNumber);
+  if (rec.length < 20) State().Fail(kErrShortChunk, pass.recordNumber);
   FirmwareSection section = {};
   ParseChunkHeader(rec, section);
   const bool atReplayChunk = rec.address == 0x400;
@@ -748,12 +711,12 @@ void ProcessFirmwareFile() {
       int result = ReadFirmwareRecord(st.input, rec);
       // A read error is no end of the file: the firmware counts as one that
       // did not open, never as records that end early.
-      if (st.input.Failed()) ImageError(kErrOpen, st.params->firmwareFileName, st.workDir);
+      if (st.input.Failed()) st.Fail(kErrOpen, st.params->firmwareFileName, st.workDir);
       ++pass.recordNumber;
       switch (result) {
-        case kRecordEof: ImageError(kErrEndOfFile, pass.recordNumber);
-        case kRecordChecksum: ImageError(kErrChecksum, pass.recordNumber);
-        case kRecordType: ImageError(kErrFormat, pass.recordNumber);
+        case kRecordEof: st.Fail(kErrEndOfFile, pass.recordNumber);
+        case kRecordChecksum: st.Fail(kErrChecksum, pass.recordNumber);
+        case kRecordType: st.Fail(kErrFormat, pass.recordNumber);
         case kRecordEnd:
           CloseFirmwareGroup(pass);
           FinishCaptureAtEnd();
@@ -791,8 +754,7 @@ void ProcessFirmwareFile() {
 void SwapRpHeader(uint8_t* record) {
   uint16_t first;
   std::memcpy(&first, record, sizeof first);
-  record[0] = static_cast<uint8_t>(first >> 8);
-  record[1] = static_cast<uint8_t>(first);
+  PutBe16(record, first);
   for (size_t offset : {2, 38, 44, 48, 52, 56, 60, 64}) PutBe32(record + offset, GetHost32(record + offset));
 }
 
@@ -814,7 +776,7 @@ void AppendRpList(const uint8_t* record, uint32_t length) {
   if (st.failNodeAt == 0 || --st.failNodeAt != 0)
     memory = ::operator new(sizeof(RpListNode) + length, std::nothrow);
   // An RP the list cannot hold would vanish from the memory figures.
-  if (memory == nullptr) ImageError(kErrInternal);
+  if (memory == nullptr) st.Fail(kErrInternal);
   auto* node = static_cast<RpListNode*>(memory);
   node->next = nullptr;
   node->size = ((static_cast<uint64_t>(length) + 3) & ~uint64_t{3}) + kObjectOverhead;
@@ -836,7 +798,7 @@ void AppendRpList(const uint8_t* record, uint32_t length) {
 const RpListNode* FindParentRp(const char* fbName) {
   for (const RpListNode* n = State().rpHead; n != nullptr; n = n->next) {
     if (std::strncmp(RpName(n->record), fbName, 16) == 0) {
-      ImagePrint(2, "Parent RP found: %.16s\n", RpName(n->record));
+      State().Print(2, "Parent RP found: %.16s\n", RpName(n->record));
       return n;
     }
   }
@@ -863,17 +825,17 @@ uint64_t SumMicroblockSizes(const RpListNode& node) {
 // Every byte the extraction reads lies inside the image; one that would not
 // means the image holds no RP of the expected form.
 void NeedInImage(uint64_t index) {
-  if (index >= kImageSize) ImageError(kErrInternal);
+  if (index >= kImageSize) State().Fail(kErrInternal);
 }
 
 int ExtractNextRp() {
   ImageState& st = State();
   const uint8_t* image = LinkedImage();
   uint8_t* record = st.record;
-  ImagePrint(2, "Looking For RP.\n");
+  st.Print(2, "Looking For RP.\n");
   const uint32_t start = st.cursor;
   if (static_cast<uint64_t>(start) + 1 >= kImageSize || image[start] != 0x11 || image[start + 1] != 0x11) {
-    ImagePrint(2, "None found.\n");
+    st.Print(2, "None found.\n");
     return 0;
   }
   std::memset(record, 0, kRpHeaderBytes);
@@ -891,7 +853,7 @@ int ExtractNextRp() {
     if (image[p + i] == 0) break;
     record[22 + i] = image[p + i];
   }
-  ImagePrint(2, "Found \"%.16s\", version \"%.16s\".\n", RpName(record), reinterpret_cast<const char*>(record + 22));
+  st.Print(2, "Found \"%.16s\", version \"%.16s\".\n", RpName(record), reinterpret_cast<const char*>(record + 22));
 
   uint64_t m = p;
   for (;; ++m) {
@@ -901,8 +863,8 @@ int ExtractNextRp() {
   NeedInImage(m + 14);
   const uint32_t iSequence = GetBe16(image + m + 11);
   const uint32_t iXData = GetBe16(image + m + 13);
-  ImagePrint(2, "iSequence = %04.4X  iXData = %04.4X.\n", iSequence, iXData);
-  ImagePrint(2, "uSequenceOffset = 0x%lX\n", kRpHeaderBytes);
+  st.Print(2, "iSequence = %04.4X  iXData = %04.4X.\n", iSequence, iXData);
+  st.Print(2, "uSequenceOffset = 0x%lX\n", kRpHeaderBytes);
 
   uint32_t sequenceSize = 0;
   for (uint64_t i = iSequence;; i += 2) {
@@ -912,7 +874,7 @@ int ExtractNextRp() {
     sequenceSize += 2;
     if (image[i] == 0xFF && image[i + 1] == 0xFF) break;
   }
-  ImagePrint(2, "uSequenceSize = %04.4X.\n", sequenceSize);
+  st.Print(2, "uSequenceSize = %04.4X.\n", sequenceSize);
   const uint32_t xdataOffset = kRpHeaderBytes + sequenceSize;
 
   uint64_t t = iXData;
@@ -925,9 +887,9 @@ int ExtractNextRp() {
   const uint32_t xdataSize = static_cast<uint32_t>(t - iXData);
   std::memcpy(record + xdataOffset, image + iXData, xdataSize);
   // The cursor only moves forward, so the extraction always ends.
-  if (t + 4 <= start) ImageError(kErrInternal);
+  if (t + 4 <= start) st.Fail(kErrInternal);
   st.cursor = static_cast<uint32_t>(t + 4);
-  ImagePrint(2, "uXDataSize = %04.4X.\n", xdataSize);
+  st.Print(2, "uXDataSize = %04.4X.\n", xdataSize);
 
   const uint32_t length = xdataOffset + xdataSize;
   PutHost32(record + 2, length);
@@ -935,7 +897,7 @@ int ExtractNextRp() {
   PutHost32(record + 48, kRpHeaderBytes);
   PutHost32(record + 52, xdataSize);
   PutHost32(record + 56, xdataOffset);
-  ImagePrint(2, "dwLength = %04.4X.\n", length);
+  st.Print(2, "dwLength = %04.4X.\n", length);
   return 1;
 }
 
@@ -949,7 +911,7 @@ void BuildModuleDatabase() {
   ImageState& st = State();
   WriteTaggedRecord(kTagDatabaseStart, nullptr, 0);
   st.cursor = kFirstRp;
-  ImagePrint(2, "Extracting RP's.\n");
+  st.Print(2, "Extracting RP's.\n");
   int32_t extracted = 0;
   while (ExtractNextRp()) {
     const uint32_t length = GetHost32(st.record + 2);
@@ -967,9 +929,9 @@ void BuildModuleDatabase() {
   }
   // A break in the chain of RPs would leave the later ones out of the module
   // and out of its memory figures.
-  if (extracted < st.params->rpFilesSubmitted) ImageError(kErrInternal);
+  if (extracted < st.params->rpFilesSubmitted) st.Fail(kErrInternal);
 
-  ImagePrint(2, "Creating FB's.\n");
+  st.Print(2, "Creating FB's.\n");
   int count = 0;
   const FbList& list = FbRows(&count);
   for (int i = 0; i < count; ++i) {
@@ -979,7 +941,7 @@ void BuildModuleDatabase() {
       uint8_t payload[7 + sizeof fb.name] = {};
       payload[5] = static_cast<uint8_t>(fb.number);
       std::memcpy(payload + 6, fb.name, nameLength);
-      WriteTaggedRecord(0xFF07, payload, nameLength + 7);
+      WriteTaggedRecord(kTagFbEntry, payload, nameLength + 7);
     }
     char name[sizeof fb.name];
     std::memcpy(name, fb.name, nameLength);
@@ -992,19 +954,6 @@ void BuildModuleDatabase() {
 
 // ---------------------------------------------------------------------------
 // Download supplements
-
-void UpperCaseText(char* text) {
-  for (; *text != '\0'; ++text)
-    if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
-}
-
-double Kbytes(uint64_t bytes) { return static_cast<float>(bytes) * (1.0f / 1024.0f); }
-
-double Percent(uint64_t value, uint64_t base) {
-  if (base == 0) return 0.0;
-  float scaled = static_cast<float>(value) * 100.0f;
-  return scaled / static_cast<float>(base);
-}
 
 // Reads at most capacity - 1 bytes, up to and including a line end; the
 // count is returned so that the copy keeps every byte the line held.
@@ -1021,11 +970,17 @@ size_t ReadScreenLine(InputBuffer& in, char* buffer, size_t capacity) {
   return n;
 }
 
+void CloseScreenFile() {
+  ImageState& st = State();
+  if (st.screen != nullptr) platform::Close(st.screen);
+  st.screen = nullptr;
+}
+
 void CopyScreenFile(const std::string& path) {
   ImageState& st = State();
-  platform::Stream* in = OpenShared(path.c_str(), "rt");
-  if (in == nullptr) ImageError(kErrSupplement, path.c_str());
-  st.input.Start(in);
+  st.screen = OpenShared(path.c_str(), "rt");
+  if (st.screen == nullptr) st.Fail(kErrSupplement, path.c_str());
+  st.input.Start(st.screen);
   bool smObject = false;
   char line[255];
   size_t length;
@@ -1036,20 +991,20 @@ void CopyScreenFile(const std::string& path) {
       uint64_t use = static_cast<uint64_t>(objectLength) + kObjectOverhead;
       st.screenGfb += use;
       smObject = kind == 0x534D;
-      ImageProgress("GFB memory used by %s ... = %6.1f Kbytes\n", path.c_str(), Kbytes(use));
+      st.Progress("GFB memory used by %s ... = %6.1f Kbytes\n", path.c_str(), Kbytes(use));
     } else if (smObject && st.figures.browserVersion == 0 &&
                ScanText(line, "S1%2lXFF020000000000%8lX%8lX", &count, &first, &second) == 3) {
       uint64_t use = static_cast<uint64_t>(second) + kObjectOverhead;
       st.screenGfb += use;
       smObject = false;
-      ImageProgress("GFB memory used by screen work area ....... = %6.1f Kbytes\n", Kbytes(use));
+      st.Progress("GFB memory used by screen work area ....... = %6.1f Kbytes\n", Kbytes(use));
     }
   }
   // A screen file that fails to read would leave the download without its
   // rest: it counts as one that was not found.
   bool unreadable = st.input.Failed();
-  platform::Close(in);
-  if (unreadable) ImageError(kErrSupplement, path.c_str());
+  CloseScreenFile();
+  if (unreadable) st.Fail(kErrSupplement, path.c_str());
 }
 
 void ReopenArgFile() {
@@ -1058,7 +1013,7 @@ void ReopenArgFile() {
 
 void CloseReopenedArgFile() {
   ImageState& st = State();
-  ImagePrint(2, "Closing Arg File\n");
+  st.Print(2, "Closing Arg File\n");
   if (st.argFile != nullptr) platform::Close(st.argFile);
   st.argFile = nullptr;
 }
@@ -1077,7 +1032,7 @@ void ScanDownloadSupplements() {
   char line[256];
   while (platform::ReadLine(st.argFile, line, 255)) {
     line[std::strcspn(line, ";\n\r")] = '\0';
-    UpperCaseText(line);
+    UpperCaseAscii(line);
     char* p = line;
     while (IsWordStop(*p)) ++p;
     char* word = p;
@@ -1093,7 +1048,7 @@ void ScanDownloadSupplements() {
     CopyScreenFile(file.find('\\') != std::string::npos ? file : libraryDir + file);
   }
   // The lines after a read error could name further screen files.
-  if (platform::ReadFailed(st.argFile)) ImageError(kErrOpen, st.params->argFileName, st.workDir);
+  if (platform::ReadFailed(st.argFile)) st.Fail(kErrOpen, st.params->argFileName, st.workDir);
   CloseReopenedArgFile();
 }
 
@@ -1116,24 +1071,24 @@ void PrintMemorySummary() {
   st.gfbTotal = ram > st.figures.ramNotUsedForGfb ? ram - st.figures.ramNotUsedForGfb : 0;
   p->gfbTotal = Saturate32(st.gfbTotal);
   p->firmwareSpace = st.examine ? 0 : Saturate32(st.status.flashSize * kRamUnitBytes);
-  ImageProgress("\n-------------------- Memory Summary --------------------------\n");
-  ImageProgress("Module's total GFB memory  = %6.1f Kbytes.\n", Kbytes(st.gfbTotal));
+  st.Progress("\n-------------------- Memory Summary --------------------------\n");
+  st.Progress("Module's total GFB memory  = %6.1f Kbytes.\n", Kbytes(st.gfbTotal));
   st.driverCode = st.figures.codeEnd;
   p->driverCodeBytes = Saturate32(st.driverCode);
 
   uint64_t used = 0;
   for (const RpListNode* n = st.rpHead; n != nullptr; n = n->next) {
-    ImagePrint(0, "   RP %.16s uses %5lu bytes.\n", RpName(n->record), Saturate32(n->size));
+    st.Print(0, "   RP %.16s uses %5lu bytes.\n", RpName(n->record), Saturate32(n->size));
     used += n->size;
   }
   const uint64_t driver = ComputeDriverGfb();
-  ImagePrint(0, "   GFB %2d uses %5lu bytes.\n", 15, Saturate32(driver));
+  st.Print(0, "   GFB %2d uses %5lu bytes.\n", 15, Saturate32(driver));
   used += driver;
   int count = 0;
   const FbList& list = FbRows(&count);
   for (int i = 0; i < count; ++i) {
     if (st.fbGfbSizes[i] == 0) continue;
-    ImagePrint(0, "   GFB %2d uses %5lu bytes.\n", list.rows[i].number, Saturate32(st.fbGfbSizes[i]));
+    st.Print(0, "   GFB %2d uses %5lu bytes.\n", list.rows[i].number, Saturate32(st.fbGfbSizes[i]));
     used += st.fbGfbSizes[i];
   }
   used += st.screenGfb;
@@ -1142,25 +1097,25 @@ void PrintMemorySummary() {
   p->gfbUsedWide = used;
   p->gfbTotalWide = st.gfbTotal;
 
-  ImageProgress("GFB memory used........... = %6.1f Kbytes (%4.1f%%).\n", Kbytes(used), Percent(used, st.gfbTotal));
+  st.Progress("GFB memory used........... = %6.1f Kbytes (%4.1f%%).\n", Kbytes(used), Percent(used, st.gfbTotal));
   if (used <= st.gfbTotal) {
     uint64_t left = st.gfbTotal - used;
-    ImageProgress("Trend memory available.... = %6.1f Kbytes (%4.1f%%).\n\n", Kbytes(left),
-                  Percent(left, st.gfbTotal));
+    st.Progress("Trend memory available.... = %6.1f Kbytes (%4.1f%%).\n\n", Kbytes(left),
+                Percent(left, st.gfbTotal));
   }
   if (p->firmwareSpace != 0) {
-    ImageProgress("Exec & Module Driver code  = %6.1f Kbytes (%4.1f%%).\n", Kbytes(st.driverCode),
-                  Percent(st.driverCode, p->firmwareSpace));
+    st.Progress("Exec & Module Driver code  = %6.1f Kbytes (%4.1f%%).\n", Kbytes(st.driverCode),
+                Percent(st.driverCode, p->firmwareSpace));
   } else {
-    ImageProgress("Exec & Module Driver code  = %6.1f Kbytes.\n", Kbytes(st.driverCode));
+    st.Progress("Exec & Module Driver code  = %6.1f Kbytes.\n", Kbytes(st.driverCode));
   }
-  ImageProgress("--------------------------------------------------------------\n");
+  st.Progress("--------------------------------------------------------------\n");
 }
 
 void CheckMemoryFit() {
   ImageState& st = State();
-  if (st.params->firmwareSpace != 0 && st.driverCode > st.params->firmwareSpace) ImageError(kErrDriverFit);
-  if (st.gfbUsed > st.gfbTotal) ImageError(kErrGfbFit);
+  if (st.params->firmwareSpace != 0 && st.driverCode > st.params->firmwareSpace) st.Fail(kErrDriverFit);
+  if (st.gfbUsed > st.gfbTotal) st.Fail(kErrGfbFit);
 }
 
 // ---------------------------------------------------------------------------
@@ -1169,27 +1124,32 @@ void CheckMemoryFit() {
 void ImageCleanup() {
   CloseImageOutput();
   CloseFirmwareFile();
+  CloseScreenFile();
   if (State().argFile != nullptr) CloseReopenedArgFile();
   FreeRpList();
 }
 
-// A cleanup that fails to close the download file reports that error and
-// unwinds here again; the next turn finds the file closed.
-void UnwindCleanup() {
-  for (;;) {
-    try {
-      ImageCleanup();
-      return;
-    } catch (const StageAbort&) {
-    }
-  }
+void BuildImage() {
+  ImageState& st = State();
+  OpenFirmwareFile();
+  OpenImageOutput();
+  ProcessFirmwareFile();
+  CloseFirmwareFile();
+  st.Progress("Building Module Database.\n");
+  BuildModuleDatabase();
+  ScanDownloadSupplements();
+  WriteEndRecord();
+  CloseImageOutput();
+  PrintMemorySummary();
+  FreeRpList();
+  if (!st.examine) CheckMemoryFit();
+  st.Progress("Process completed with no errors.\n");
 }
 
 void ResetRun(ImageParams* params) {
   ImageState& st = State();
   FreeRpList();
-  st.params = params;
-  st.error = 0;
+  st.Begin(params);
   st.examine = params->outputFileName == nullptr;
   st.workDir = "";
   st.figures = DriverFigures{};
@@ -1260,37 +1220,15 @@ void FailRpNodeAllocation(int n) { State().failNodeAt = n < 0 ? 0 : n; }
 int RunImageBuilder(ImageParams* params) {
   ImageState& st = State();
   ResetRun(params);
-  ImageProgress(st.examine ? "Examining Firmware Image.  Please wait ...\n"
-                           : "Building Firmware Image.  Please wait ...\n");
+  st.Progress(st.examine ? "Examining Firmware Image.  Please wait ...\n"
+                         : "Building Firmware Image.  Please wait ...\n");
   if (ParseModuleStatus(params->statusToken, &st.status) != 0) PrintLoadedSections();
   // A negative memory size counts as none given.
   const uint32_t memoryK = params->memoryK > 0 ? static_cast<uint32_t>(params->memoryK) : 0;
   st.ramUnits = st.status.ramSize != 0 ? st.status.ramSize : memoryK != 0 ? memoryK >> 7 : kDefaultRamUnits;
 
-  try {
-    st.workDir = params->workDir != nullptr ? params->workDir : "";
-    OpenFirmwareFile();
-    OpenImageOutput();
-    ProcessFirmwareFile();
-    CloseFirmwareFile();
-    ImageProgress("Building Module Database.\n");
-    BuildModuleDatabase();
-    ScanDownloadSupplements();
-    WriteEndRecord();
-    CloseImageOutput();
-    PrintMemorySummary();
-    FreeRpList();
-    if (!st.examine) CheckMemoryFit();
-  } catch (const StageAbort&) {
-    UnwindCleanup();
-    return st.error;
-  } catch (...) {
-    // Nothing of ours, but the files must not stay open behind it.
-    UnwindCleanup();
-    throw;
-  }
-  ImageProgress("Process completed with no errors.\n");
-  return 0;
+  st.workDir = params->workDir != nullptr ? params->workDir : "";
+  return st.Run(BuildImage, ImageCleanup);
 }
 
 }  // namespace varnel

@@ -3,12 +3,14 @@
 
 #include <cstdint>
 
-#include "runctl.h"
+#include "stage.h"
 
 namespace varnel {
 
-// Runs stage 3; 0, or the image builder error number.
+// Runs stage 3; 0, or the image builder error number n, whose result code
+// is kImageErrorBase + n.
 int RunImageBuilder(ImageParams* params);
+constexpr int kImageErrorBase = 3000;
 
 // One firmware section, as the module reports it or as a chunk header of
 // the driver firmware gives it.

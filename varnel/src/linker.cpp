@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdarg>
 #include <cstring>
 #include <string_view>
 
+#include "ascii.h"
+#include "byte_order.h"
+#include "figures.h"
 #include "files.h"
 #include "format.h"
 #include "input_buffer.h"
@@ -139,9 +141,8 @@ struct ExternSlot {
 
 enum class ReadResult { kValid, kEnd, kDamaged };
 
-struct LinkerState {
-  LinkParams* params = nullptr;
-  int linkStatus = 0;
+struct LinkerState : StageFrame<LinkParams> {
+  LinkerState() : StageFrame(kLinkerErrorBase, kLinkMessages) {}
 
   InputFileEntry files[kFileCapacity];
   int fileCount = 0;
@@ -185,48 +186,6 @@ struct LinkerState {
 LinkerState g_state;
 
 LinkerState& State() { return g_state; }
-
-// ---- output wrappers ------------------------------------------------------
-
-void PrintText(const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  State().params->print(format, ap);
-  va_end(ap);
-}
-
-// The level test comes before the call: a line the log level leaves out
-// (the link has one per image byte) costs a compare, not a call.
-bool LinkLogs(int level) {
-  const LinkParams* p = State().params;
-  return level <= p->logLevel && p->print != nullptr;
-}
-
-template <typename... Args>
-void LinkPrint(int level, const char* format, Args... args) {
-  if (LinkLogs(level)) PrintText(format, args...);
-}
-
-void LinkProgress(const char* format, ...) {
-  LinkerState& st = State();
-  if (st.params->progress == nullptr) return;
-  va_list ap;
-  va_start(ap, format);
-  st.params->progress(format, ap);
-  va_end(ap);
-}
-
-[[noreturn]] void LinkError(int n, ...) {
-  LinkerState& st = State();
-  if (st.params->error != nullptr) {
-    va_list ap;
-    va_start(ap, n);
-    st.params->error(kLinkMessages[n], 2000 + n, ap);
-    va_end(ap);
-  }
-  st.linkStatus = n;
-  throw StageAbort{n};
-}
 
 // ---- names and indexes ----------------------------------------------------
 
@@ -372,14 +331,14 @@ void LogPoke(uint32_t loc, uint8_t b) {
   p = PutDecimal(p, static_cast<int32_t>(b));
   p = std::copy(kTail.begin(), kTail.end(), p);
   *p = '\0';
-  PrintText("%s", line);
+  State().PrintAlways("%s", line);
 }
 
 void PokeImage(uint32_t loc, uint8_t b) {
   LinkerState& st = State();
-  if (LinkLogs(0)) LogPoke(loc, b);
+  if (st.Logs(0)) LogPoke(loc, b);
   if (st.params->execType == 5) {
-    if (loc >= kImageSize) LinkError(10);
+    if (loc >= kImageSize) st.Fail(10);
   } else if (!(loc < 0x6000 || (loc >= 0x8000 && loc <= 0xBFFF))) {
     return;
   }
@@ -390,7 +349,7 @@ void PokeImage(uint32_t loc, uint8_t b) {
 void AddFixup(uint32_t loc, uint32_t type, uint32_t value) {
   LinkerState& st = State();
   st.fixups[st.fixupCount] = {loc, type, value};
-  if (++st.fixupCount == kFixupCapacity) LinkError(5, "Fixups");
+  if (++st.fixupCount == kFixupCapacity) st.Fail(5, "Fixups");
 }
 
 // Stores a global and counts it; the one that fills the table is stored
@@ -404,21 +363,10 @@ void AddGlobal(int region, int offset, const char* name, size_t length, uint32_t
   StoreName(e.name, name, length);
   e.address = address;
   IndexGlobal(i);
-  if (++st.globalCount == kGlobalCapacity) LinkError(5, "Globals");
+  if (++st.globalCount == kGlobalCapacity) st.Fail(5, "Globals");
 }
 
 // ---- object records ---------------------------------------------------------
-
-constexpr bool IsBlank(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-constexpr int HexDigit(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // What a byte of an object file is to the record reader: the value of a
 // hexadecimal digit, kBlankByte or kOtherByte; one look-up per byte.
@@ -426,8 +374,10 @@ constexpr int8_t kBlankByte = 16;
 constexpr int8_t kOtherByte = 17;
 constexpr auto kByteClass = [] {
   std::array<int8_t, 256> table{};
-  for (int c = 0; c < 256; ++c)
-    table[c] = static_cast<int8_t>(HexDigit(c) >= 0 ? HexDigit(c) : IsBlank(c) ? kBlankByte : kOtherByte);
+  for (int c = 0; c < 256; ++c) {
+    const int digit = HexDigitValue(c);
+    table[c] = static_cast<int8_t>(digit >= 0 ? digit : IsAsciiSpace(c) ? kBlankByte : kOtherByte);
+  }
   return table;
 }();
 
@@ -518,10 +468,7 @@ ReadResult ReadObjectRecord() {
 
 uint8_t GetRecordByte(int n) { return State().record.data[n]; }
 
-uint16_t GetRecordWord(int n) {
-  const uint8_t* d = State().record.data;
-  return static_cast<uint16_t>(d[n] * 256 + d[n + 1]);
-}
+uint16_t GetRecordWord(int n) { return GetBe16(State().record.data + n); }
 
 const char* GetRecordText(int n) { return reinterpret_cast<const char*>(State().record.data + n); }
 
@@ -530,16 +477,16 @@ int RecordDataLength() { return std::max(State().record.count - 1, 0); }
 
 [[noreturn]] void DamagedRecord() {
   LinkerState& st = State();
-  LinkPrint(0, "ERROR - Damaged record %d in file \"%s\"\n", st.record.recordNumber,
-            st.currentFile->path);
-  LinkError(8);
+  st.Print(0, "ERROR - Damaged record %d in file \"%s\"\n", st.record.recordNumber,
+           st.currentFile->path);
+  st.Fail(8);
 }
 
 // An object file that cannot be opened, or that fails to read: the link
 // never goes on with what was read of it.
 [[noreturn]] void UnreadableObject(const InputFileEntry& f) {
-  LinkPrint(0, "Cannot open input file %s\n", f.path);
-  LinkError(3, f.path);
+  State().Print(0, "Cannot open input file %s\n", f.path);
+  State().Fail(3, f.path);
 }
 
 // Reads the next record.  Damage is fatal where a module is being loaded;
@@ -580,12 +527,12 @@ void RelocateData() {
   int r = GetRecordByte(2) & 0x1F;
   uint32_t offset = GetRecordWord(0);
   uint32_t loc = st.regions[r].base + offset;
-  LinkPrint(3, "S2 - Relocate - at %04X in region #%2d", offset, r);
+  st.Print(3, "S2 - Relocate - at %04X in region #%2d", offset, r);
   if (r == 0 && offset < 0x8000) {
-    LinkPrint(3, " - skipped\n");
+    st.Print(3, " - skipped\n");
     return;
   }
-  LinkPrint(3, "\n");
+  st.Print(3, "\n");
   const uint8_t* d = st.record.data;
   int end = RecordDataLength();
   int pos = 3;
@@ -606,7 +553,7 @@ void RelocateData() {
       pos += 3;
     }
   }
-  LinkPrint(4, "\n");
+  st.Print(4, "\n");
 }
 
 // ---- submit file ------------------------------------------------------------
@@ -631,10 +578,10 @@ platform::Stream* OpenWorkFile(const char* name, const char* mode, const char* l
   char path[kMaxPath + 1];
   platform::Stream* stream = nullptr;
   if (FormPath(path, name)) {
-    LinkPrint(2, logFormat, path);
+    State().Print(2, logFormat, path);
     stream = OpenShared(path, mode);
   }
-  if (stream == nullptr) LinkError(2, name, State().params->workDir);
+  if (stream == nullptr) State().Fail(2, name, State().params->workDir);
   return stream;
 }
 
@@ -656,7 +603,7 @@ void CloseSubmitFile() { CloseInput(State().submitFile); }
 void CheckSubmitRead() {
   LinkerState& st = State();
   if (platform::ReadFailed(st.submitFile))
-    LinkError(2, st.params->submitFileName, st.params->workDir);
+    st.Fail(2, st.params->submitFileName, st.params->workDir);
 }
 
 // Reads one whole line; a line longer than the buffer keeps its start and
@@ -681,7 +628,7 @@ bool ReadSubmitLine(char* line, bool* overlong) {
 }
 
 const char* SkipBlanks(const char* p) {
-  while (*p != '\0' && IsBlank(static_cast<unsigned char>(*p))) ++p;
+  while (*p != '\0' && IsAsciiSpace(static_cast<unsigned char>(*p))) ++p;
   return p;
 }
 
@@ -690,7 +637,7 @@ const char* SkipBlanks(const char* p) {
 const char* TakeWord(const char* p, const char** word, size_t* length) {
   p = SkipBlanks(p);
   *word = p;
-  while (*p != '\0' && !IsBlank(static_cast<unsigned char>(*p))) ++p;
+  while (*p != '\0' && !IsAsciiSpace(static_cast<unsigned char>(*p))) ++p;
   *length = static_cast<size_t>(p - *word);
   return p;
 }
@@ -704,8 +651,8 @@ void ReadInputFileLine(const char* rest, int isFile, bool lineOverlong) {
   f.overlong = n > kMaxPath || (rest[n] == '\0' && lineOverlong);
   std::memcpy(f.path, rest, std::min(n, kMaxPath));
   f.path[std::min(n, kMaxPath)] = '\0';
-  LinkPrint(0, isFile ? "FILE -    %s\n" : "LIBRARY - %s\n", f.path);
-  if (++st.fileCount == kFileCapacity) LinkError(4);
+  st.Print(0, isFile ? "FILE -    %s\n" : "LIBRARY - %s\n", f.path);
+  if (++st.fileCount == kFileCapacity) st.Fail(4);
 }
 
 void ReadDefineLine(const char* rest) {
@@ -716,7 +663,7 @@ void ReadDefineLine(const char* rest) {
   ScanText(rest, "%x", &value);
   char name[kNameLength + 1];
   StoreName(name, word, length);
-  LinkPrint(1, "DEFINE -  %-8s = %04X\n", name, value);
+  State().Print(1, "DEFINE -  %-8s = %04X\n", name, value);
   AddGlobal(0, 0, word, length, value);
 }
 
@@ -733,8 +680,8 @@ void ReadSectionLine(const char* rest) {
   rest = TakeWord(rest, &cls, &clsLength);
   ScanText(rest, "%x-%x", &s.start, &s.end);
   s.next = s.start;
-  LinkPrint(0, "SECTION - %4s = %04X-%04X\n", s.name, s.start, s.end);
-  if (++st.sectionCount == kSectionCapacity) LinkError(6);
+  st.Print(0, "SECTION - %4s = %04X-%04X\n", s.name, s.start, s.end);
+  if (++st.sectionCount == kSectionCapacity) st.Fail(6);
 }
 
 void ReadSubmitFile() {
@@ -779,18 +726,18 @@ void ReadModuleHeader() {
     int r = GetRecordByte(2) & 0x1F;
     switch (st.record.type) {
       case 0:
-        LinkPrint(3, "S0 - Module name - \"%s\"\n", GetRecordText(2));
+        st.Print(3, "S0 - Module name - \"%s\"\n", GetRecordText(2));
         StoreName(st.moduleName, GetRecordText(2));
         break;
       case 3:
-        LinkPrint(3, "S3 - Region - #%2d is \"%s\"\n", r, GetRecordText(3));
+        st.Print(3, "S3 - Region - #%2d is \"%s\"\n", r, GetRecordText(3));
         StoreName(st.regions[r].name, GetRecordText(3));
         st.regions[r].defined = 1;
         break;
       case 4: {
         uint32_t start = GetRecordWord(0);
         uint32_t end = GetRecordWord(3);
-        LinkPrint(3, "S4 - Size - #%2d from %04X to %04X\n", r, start, end);
+        st.Print(3, "S4 - Size - #%2d from %04X to %04X\n", r, start, end);
         RegionEntry& e = st.regions[r];
         e.low = e.sized ? std::min(e.low, start) : start;
         e.high = std::max(e.high, end);
@@ -800,7 +747,7 @@ void ReadModuleHeader() {
       case 8: {
         uint32_t offset = GetRecordWord(0);
         const char* name = GetRecordText(5);
-        LinkPrint(3, "S8 - Global - at %04X in #%02X \"%s\"\n", offset, r, name);
+        st.Print(3, "S8 - Global - at %04X in #%02X \"%s\"\n", offset, r, name);
         AddGlobal(r, static_cast<int>(offset), name, std::strlen(name), 0);
         break;
       }
@@ -813,15 +760,15 @@ void ReadModuleHeader() {
 void PrintHeaderSummary() {
   LinkerState& st = State();
   if (st.params->logLevel < 2) return;
-  LinkPrint(0, "----------Header Summary----------\n");
-  LinkPrint(0, "Module name \"%s\"\n", st.moduleName);
+  st.Print(0, "----------Header Summary----------\n");
+  st.Print(0, "Module name \"%s\"\n", st.moduleName);
   for (int i = 0; i < kRegionCount; ++i) {
     const RegionEntry& r = st.regions[i];
-    if (r.defined) LinkPrint(0, "Region %2d \"%s\" %04X - %04X\n", i, r.name, r.low, r.high);
+    if (r.defined) st.Print(0, "Region %2d \"%s\" %04X - %04X\n", i, r.name, r.low, r.high);
   }
-  LinkPrint(0, "There are %d globals in this module, with %d total\n",
-            st.globalCount - st.globalMark, st.globalCount);
-  LinkPrint(0, "-------------------------------\n");
+  st.Print(0, "There are %d globals in this module, with %d total\n",
+           st.globalCount - st.globalMark, st.globalCount);
+  st.Print(0, "-------------------------------\n");
 }
 
 // The externals of a name defined by the current module, once per name:
@@ -861,10 +808,10 @@ bool ModuleIsNeeded() {
     }
     std::sort(st.scratch, st.scratch + count);
     for (int k = 0; k < count; ++k)
-      LinkPrint(2, "Redundant global \"%s\"\n", st.externs[st.scratch[k]].name);
+      st.Print(2, "Redundant global \"%s\"\n", st.externs[st.scratch[k]].name);
   }
   if (firstNeeded < 0) return false;
-  LinkPrint(1, "This module loaded because of \"%s\"\n", st.externs[firstNeeded].name);
+  st.Print(1, "This module loaded because of \"%s\"\n", st.externs[firstNeeded].name);
   return true;
 }
 
@@ -886,13 +833,13 @@ void LocateRegions() {
       if (std::strcmp(s.name, r.name) == 0 && r.high + s.next + 1 < s.end) chosen = &s;
     }
     if (chosen == nullptr) {
-      LinkPrint(0, "Error - can't locate region %s\n", r.name);
-      LinkError(1);
+      st.Print(0, "Error - can't locate region %s\n", r.name);
+      st.Fail(kLinkerErrorNoFit);
     }
     r.base = chosen->next;
     chosen->next = chosen->next + r.high + 1;
-    LinkPrint(0, "Region %2d \"%s\" located at %04X through %04X\n", i, r.name, r.base,
-              r.base + r.high);
+    st.Print(0, "Region %2d \"%s\" located at %04X through %04X\n", i, r.name, r.base,
+             r.base + r.high);
   }
 }
 
@@ -914,9 +861,9 @@ void AddExtern() {
   e.address = st.regions[r].base + offset;
   e.subtract = (GetRecordByte(2) >> 5) & 1;
   IndexExtern(i);
-  LinkPrint(3, "S7 - Extern - at %04X in region #%2d (%04X) %s \"%s\"\n", offset, r, e.address,
-            e.subtract ? "sub" : "add", e.name);
-  if (++st.externCount == kExternCapacity) LinkError(5, "Externs");
+  st.Print(3, "S7 - Extern - at %04X in region #%2d (%04X) %s \"%s\"\n", offset, r, e.address,
+           e.subtract ? "sub" : "add", e.name);
+  if (++st.externCount == kExternCapacity) st.Fail(5, "Externs");
 }
 
 void ReadModuleBody() {
@@ -929,9 +876,9 @@ void ReadModuleBody() {
       case 9:
       case 13: break;
       default:
-        LinkPrint(0, "ERROR - Bad Body Line Type %d, line %d\n", st.record.type,
-                  st.record.recordNumber);
-        LinkError(8);
+        st.Print(0, "ERROR - Bad Body Line Type %d, line %d\n", st.record.type,
+                 st.record.recordNumber);
+        st.Fail(8);
     }
     NextRecord(true);
   }
@@ -940,36 +887,36 @@ void ReadModuleBody() {
 void PrintModuleFixups() {
   LinkerState& st = State();
   if (st.params->logLevel < 3) return;
-  LinkPrint(0, "------------Fixups---------------\n");
+  st.Print(0, "------------Fixups---------------\n");
   for (int i = st.fixupMark; i < st.fixupCount; ++i) {
     const FixupEntry& f = st.fixups[i];
-    LinkPrint(0, "Type %02X at %04X put %04X ", f.type, f.loc, f.value);
+    st.Print(0, "Type %02X at %04X put %04X ", f.type, f.loc, f.value);
     for (int32_t e = FirstExternAt(f.loc); e >= 0; e = st.externs[e].nextSameAddress)
-      LinkPrint(0, " %c \"%s\" ", st.externs[e].subtract ? '-' : '+', st.externs[e].name);
-    LinkPrint(0, "\n");
+      st.Print(0, " %c \"%s\" ", st.externs[e].subtract ? '-' : '+', st.externs[e].name);
+    st.Print(0, "\n");
   }
-  LinkPrint(0, "----------------------------------\n");
+  st.Print(0, "----------------------------------\n");
 }
 
 void LinkObjectFile(const InputFileEntry& f) {
   LinkerState& st = State();
   st.currentFile = &f;
-  LinkPrint(0, "Processing File \"%s\"\n", f.path);
+  st.Print(0, "Processing File \"%s\"\n", f.path);
   if (!OpenObjectFile(f)) UnreadableObject(f);
   st.record.recordNumber = 0;
   NextRecord(f.isFile != 0);
   while (st.record.valid) {
     ReadModuleHeader();
     PrintHeaderSummary();
-    if (st.moduleCounter % 8 == 0) LinkProgress(".");
+    if (st.moduleCounter % 8 == 0) st.Progress(".");
     ++st.moduleCounter;
-    LinkPrint(1, "Processing Module \"%s\"\n", st.moduleName);
+    st.Print(1, "Processing Module \"%s\"\n", st.moduleName);
     if (char* paren = std::strchr(st.moduleName, '(')) std::memset(paren, 0, std::strlen(paren));
-    if (st.params->logLevel >= 1) LinkProgress("Reading %s\n", st.moduleName);
+    if (st.params->logLevel >= 1) st.Progress("Reading %s\n", st.moduleName);
     if (f.isFile || ModuleIsNeeded()) {
       // A library module cut short in its header is never linked truncated.
       if (st.recordDamaged) DamagedRecord();
-      LinkPrint(0, "Locating Module \"%s\"\n", st.moduleName);
+      st.Print(0, "Locating Module \"%s\"\n", st.moduleName);
       LocateRegions();
       SetGlobalAddresses();
       ReadModuleBody();
@@ -986,63 +933,59 @@ void LinkObjectFile(const InputFileEntry& f) {
 void LinkAllFiles() {
   LinkerState& st = State();
   for (int i = 0; i < st.fileCount; ++i) LinkObjectFile(st.files[i]);
-  LinkProgress("\n");
+  st.Progress("\n");
 }
 
 // ---- resolution and output ----------------------------------------------------
 
 [[noreturn]] void ReportUnresolved(const FixupEntry& f, const ExternEntry& e) {
-  LinkPrint(0, "ERROR - Unresolved External Reference to \"%s\" at %04X\n", e.name, f.loc);
-  LinkError(9, e.name);
+  State().Print(0, "ERROR - Unresolved External Reference to \"%s\" at %04X\n", e.name, f.loc);
+  State().Fail(9, e.name);
 }
 
 void ResolveFixups() {
   LinkerState& st = State();
   for (int i = 0; i < st.fixupCount; ++i) {
     FixupEntry& f = st.fixups[i];
-    LinkPrint(2, "Fixup type %02X at %04X is %04X ", f.type, f.loc, f.value);
+    st.Print(2, "Fixup type %02X at %04X is %04X ", f.type, f.loc, f.value);
     for (int32_t k = FirstExternAt(f.loc); k >= 0; k = st.externs[k].nextSameAddress) {
       const ExternEntry& e = st.externs[k];
-      LinkPrint(2, "%c %s ", e.subtract ? '-' : '+', e.name);
+      st.Print(2, "%c %s ", e.subtract ? '-' : '+', e.name);
       int32_t g = FindGlobal(e.name);
       if (g < 0) ReportUnresolved(f, e);
       uint32_t address = st.globals[g].address;
-      LinkPrint(2, "(%04X) ", address);
+      st.Print(2, "(%04X) ", address);
       if (e.subtract) f.value -= address;
       else f.value += address;
     }
-    LinkPrint(2, "= %04X\n", f.value);
+    st.Print(2, "= %04X\n", f.value);
     ApplyFixup(f.loc, f.type, f.value);
   }
 }
 
 void PrintGlobals() {
   LinkerState& st = State();
-  LinkPrint(0, "------------Globals---------------\n");
+  st.Print(0, "------------Globals---------------\n");
   for (int i = 0; i < st.globalCount; ++i) {
     const GlobalEntry& g = st.globals[i];
     if (st.params->logLevel > 1 || (g.address > 0x5000 && g.address < 0xC000))
-      LinkPrint(0, "%-8.8s %04X \n", g.name, g.address);
+      st.Print(0, "%-8.8s %04X \n", g.name, g.address);
   }
-  LinkPrint(0, "--------------End----------------\n");
+  st.Print(0, "--------------End----------------\n");
 }
 
 void PrintTableCounts() {
   LinkerState& st = State();
-  LinkPrint(0, "globals = %d/%d  ", st.globalCount, kGlobalCapacity);
-  LinkPrint(0, "externs = %d/%d  ", st.externCount, kExternCapacity);
-  LinkPrint(0, "fixups  = %d/%d  ", st.fixupCount, kFixupCapacity);
-  LinkPrint(0, "\n");
-}
-
-double Kilobytes(uint32_t bytes) {
-  return static_cast<double>(static_cast<float>(bytes) * (1.0f / 1024.0f));
+  st.Print(0, "globals = %d/%d  ", st.globalCount, kGlobalCapacity);
+  st.Print(0, "externs = %d/%d  ", st.externCount, kExternCapacity);
+  st.Print(0, "fixups  = %d/%d  ", st.fixupCount, kFixupCapacity);
+  st.Print(0, "\n");
 }
 
 void LinkSummary() {
   LinkerState& st = State();
   LinkParams& p = *st.params;
-  LinkPrint(0, "------------Summary---------------\n");
+  st.Print(0, "------------Summary---------------\n");
   p.programUsed = p.dataUsed = p.programCapacity = p.dataCapacity = 0;
   for (int i = 0; i < st.sectionCount; ++i) {
     const SectionEntry& s = st.sections[i];
@@ -1053,13 +996,13 @@ void LinkSummary() {
       p.dataUsed += s.next - s.start;
       p.dataCapacity += s.end - s.start;
     }
-    LinkPrint(0, "Memory block \"%s\" %04X - %04X - %04X\n", s.name, s.start, s.next, s.end);
+    st.Print(0, "Memory block \"%s\" %04X - %04X - %04X\n", s.name, s.start, s.next, s.end);
   }
   PrintTableCounts();
-  LinkPrint(0, "---------------------------------\n");
-  LinkPrint(0, "Total program size is %.1fK.   Total data size is %.1fK\n",
-            Kilobytes(p.programUsed), Kilobytes(p.dataUsed));
-  LinkPrint(0, "---------------------------------\n");
+  st.Print(0, "---------------------------------\n");
+  st.Print(0, "Total program size is %.1fK.   Total data size is %.1fK\n",
+           Kbytes(p.programUsed), Kbytes(p.dataUsed));
+  st.Print(0, "---------------------------------\n");
 }
 
 int GetCurrentYear() { return platform::CurrentLocalYear(); }
@@ -1070,8 +1013,8 @@ bool ReadDumpTarget(const char* name, uint32_t* target) {
   if (std::strncmp(name, "DMP_", 4) != 0) return false;
   uint32_t v = 0;
   int n = 0;
-  for (const char* p = name + 4; n < 4 && HexDigit(static_cast<unsigned char>(*p)) >= 0; ++p, ++n)
-    v = v * 16 + static_cast<uint32_t>(HexDigit(static_cast<unsigned char>(*p)));
+  for (const char* p = name + 4; n < 4 && HexDigitValue(static_cast<unsigned char>(*p)) >= 0; ++p, ++n)
+    v = v * 16 + static_cast<uint32_t>(HexDigitValue(static_cast<unsigned char>(*p)));
   *target = v;
   return n > 0;
 }
@@ -1097,7 +1040,7 @@ void PokeLimits() {
     const GlobalEntry& g = st.globals[i];
     uint32_t target = 0;
     if (!ReadDumpTarget(g.name, &target)) continue;
-    LinkPrint(2, "Poke \"%s\" %04X = %02X\n", g.name, target, g.address);
+    st.Print(2, "Poke \"%s\" %04X = %02X\n", g.name, target, g.address);
     PokeImage(target, static_cast<uint8_t>(g.address & 0xFF));
   }
 }
@@ -1122,7 +1065,7 @@ void CloseLinkOutput() {
   st.outputFile = nullptr;
   if (!platform::Close(out)) {
     std::string why = platform::SystemErrorText(platform::LastError());
-    LinkError(7, st.params->workDir, st.params->outputFileName, why.c_str());
+    st.Fail(7, st.params->workDir, st.params->outputFileName, why.c_str());
   }
 }
 
@@ -1130,6 +1073,7 @@ void LinkCleanup() {
   CloseLinkOutput();
   CloseObjectFile();
   CloseSubmitFile();
+  State().currentFile = nullptr;
 }
 
 void LinkStage() {
@@ -1138,7 +1082,7 @@ void LinkStage() {
   if (st.params->execType == 5) {
     ReadSubmitFile();
     LinkAllFiles();
-    LinkProgress("Computing links.   Please wait ...\n");
+    st.Progress("Computing links.   Please wait ...\n");
     ResolveFixups();
     PrintGlobals();
     PrintTableCounts();
@@ -1147,40 +1091,24 @@ void LinkStage() {
   OpenLinkOutput();
   ReadSubmitFile();
   LinkAllFiles();
-  LinkProgress("Computing links.\n");
+  st.Progress("Computing links.\n");
   ResolveFixups();
-  LinkProgress("Writing results.\n");
+  st.Progress("Writing results.\n");
   PrintGlobals();
   LinkSummary();
   PokeLimits();
   WriteS1Image();
   CloseLinkOutput();
-  LinkProgress("Process completed with no errors.\n");
+  st.Progress("Process completed with no errors.\n");
 }
 
 }  // namespace
 
 int RunLinker(LinkParams* params) {
   LinkerState& st = State();
-  st.params = params;
-  st.linkStatus = 0;
-  LinkProgress("Linking with M68 files.");
-  try {
-    LinkStage();
-    return 0;
-  } catch (const StageAbort&) {
-  }
-  // A cleanup that fails to complete the download file reports that error
-  // too and runs again, now without the file.
-  for (;;) {
-    try {
-      LinkCleanup();
-      break;
-    } catch (const StageAbort&) {
-    }
-  }
-  st.currentFile = nullptr;
-  return st.linkStatus;
+  st.Begin(params);
+  st.Progress("Linking with M68 files.");
+  return st.Run(LinkStage, LinkCleanup);
 }
 
 uint8_t* LinkedImage() { return State().image; }

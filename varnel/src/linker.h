@@ -4,15 +4,20 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "runctl.h"
+#include "stage.h"
 
 namespace varnel {
 
 // The linked image: addresses 0x0000 to 0xFFFE.
 constexpr uint32_t kImageSize = 0xFFFF;
 
-// Runs stage 2; 0, or the linker error number.
+// Runs stage 2; 0, or the linker error number n, whose result code is
+// kLinkerErrorBase + n.
 int RunLinker(LinkParams* params);
+constexpr int kLinkerErrorBase = 2000;
+// The linker's error for a region that no memory block can take: the FBs do
+// not fit.
+constexpr int kLinkerErrorNoFit = 1;
 
 // The image of the last link (stage 3 reads it; tests fill it).
 uint8_t* LinkedImage();

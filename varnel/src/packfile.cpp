@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "ascii.h"
+#include "byte_order.h"
 #include "files.h"
 #include "format.h"
 #include "platform/platform.h"
@@ -26,8 +28,6 @@ constexpr size_t kChunkSize = 4097;     // the largest single member read
 constexpr size_t kCrcChunk = 4096;
 constexpr uint16_t kMagic = 0x4173;
 constexpr int kExtendedVersion = 32;
-constexpr int kExtendedMember = 6;
-constexpr int kLastMember = 66;
 
 // Offsets inside the unscrambled header (file offset minus 46).
 constexpr size_t kHdrCrc = 0;
@@ -79,30 +79,21 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
 }
 constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-bool IsDatExtension(const char* ext) {
-  return (ext[0] == 'D' || ext[0] == 'd') && (ext[1] == 'A' || ext[1] == 'a') &&
-         (ext[2] == 'T' || ext[2] == 't') && ext[3] == '\0';
-}
+bool IsDatExtension(const char* ext) { return EqualIgnoringCase(ext, "DAT"); }
 
 PackDirEntry GetPackDirEntry(int member) {
   const PackReaderState& st = State();
   const uint8_t* p = nullptr;
-  if (member >= 1 && member <= 5) {
+  if (member >= 1 && member <= kPackHeaderMembers) {
     p = st.header + kHdrDirectory + 8 * (member - 1);
-  } else if (member >= 7 && member <= kLastMember) {
-    p = st.extended + kExtDirectory + 8 * (member - 7);
+  } else if (member > kPackExtendedMember && member <= kPackLastMember) {
+    p = st.extended + kExtDirectory + 8 * (member - kPackExtendedMember - 1);
   }
   PackDirEntry entry;
   if (p != nullptr) {
-    entry.date = Le16(p);
-    entry.time = Le16(p + 2);
-    entry.size = Le32(p + 4);
+    entry.date = GetLe16(p);
+    entry.time = GetLe16(p + 2);
+    entry.size = GetLe32(p + 4);
   }
   return entry;
 }
@@ -119,10 +110,10 @@ struct MemberPlace {
 MemberPlace LocatePackMember(int member) {
   const PackReaderState& st = State();
   MemberPlace place;
-  if (member < 1 || member > kLastMember) return place;
+  if (member < 1 || member > kPackLastMember) return place;
   int64_t offset = kDataOffset;
   for (int m = 1; m <= member; ++m) {
-    uint32_t size = m == kExtendedMember ? kExtendedSize : GetPackDirEntry(m).size;
+    uint32_t size = m == kPackExtendedMember ? kExtendedSize : GetPackDirEntry(m).size;
     for (uint32_t marker : kAbsentMarkers) {
       if (size == marker) size = 0;
     }
@@ -132,7 +123,7 @@ MemberPlace LocatePackMember(int member) {
       place.size = size;
       break;
     }
-    offset += m == kExtendedMember ? static_cast<int64_t>(kExtendedSize) : size;
+    offset += m == kPackExtendedMember ? static_cast<int64_t>(kExtendedSize) : size;
   }
   return place;
 }
@@ -153,7 +144,7 @@ bool ReadPackHeader() {
     return false;
   }
   if (IsExtendedPack()) {
-    MemberPlace block = LocatePackMember(kExtendedMember);
+    MemberPlace block = LocatePackMember(kPackExtendedMember);
     // A block cut short by the end of the file reads zero where it is
     // missing, so nothing from outside the file counts as driver data.
     size_t got = 0;
@@ -182,7 +173,7 @@ bool PackComputeCrc(uint16_t* crc) {
 bool VerifyPackCrc() {
   uint16_t crc = 0;
   if (!PackComputeCrc(&crc)) return false;
-  return crc == Le16(State().header + kHdrCrc);
+  return crc == GetLe16(State().header + kHdrCrc);
 }
 
 }  // namespace
@@ -246,7 +237,7 @@ void ClosePackFile() {
 
 int GetPackVersion() {
   const PackReaderState& st = State();
-  if (Le16(st.header + kHdrMagic) != kMagic) return 0;
+  if (GetLe16(st.header + kHdrMagic) != kMagic) return 0;
   return st.header[kHdrVersion];
 }
 
@@ -254,11 +245,11 @@ int IsExtendedPack() { return GetPackVersion() >= kExtendedVersion ? 1 : 0; }
 
 int PackKind() {
   if (IsExtendedPack()) return State().header[kHdrKind];
-  bool member3 = PackMemberSize(3) != 0;
-  bool member5 = PackMemberSize(5) != 0;
-  if (member5 && !member3) return 2;
-  if (!member5 && member3) return 1;
-  if (IsDatExtension(State().extension) && !member3) return 5;
+  bool rp = PackMemberSize(kPackRpMember) != 0;
+  bool driverHeader = PackMemberSize(kPackDriverHeaderMember) != 0;
+  if (driverHeader && !rp) return 2;
+  if (!driverHeader && rp) return 1;
+  if (IsDatExtension(State().extension) && !rp) return 5;
   return 0;
 }
 
@@ -287,7 +278,7 @@ bool GetPackFileDosTime(uint16_t* dosDate, uint16_t* dosTime) {
 int ExtractPackMember(int member, int unscramble, const char* format, ...) {
   PackReaderState& st = State();
   if (st.file == nullptr || format == nullptr) return 0;
-  if (member > kExtendedMember && !IsExtendedPack()) return 0;
+  if (member > kPackExtendedMember && !IsExtendedPack()) return 0;
   MemberPlace place = LocatePackMember(member);
   if (place.size == 0) return 0;
 

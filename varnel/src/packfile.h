@@ -4,9 +4,21 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runctl.h"
+#include "driver_info.h"
 
 namespace varnel {
+
+// Member numbers.  Members 1 to 5 follow the header, which lists them; from
+// format version 32 on, member 6 is the extended block, which lists members
+// 7 to 66 behind it.  The file does not say what a member holds; the planner
+// reads these:
+constexpr int kPackObjectMember = 2;         // an FB's object; a driver's object or firmware
+constexpr int kPackRpMember = 3;             // an FB's RP object
+constexpr int kPackDriverLibraryMember = 4;  // a driver's library
+constexpr int kPackDriverHeaderMember = 5;   // a driver's header object
+constexpr int kPackHeaderMembers = 5;
+constexpr int kPackExtendedMember = 6;
+constexpr int kPackLastMember = 66;
 
 // The 256-byte scrambling key table.
 extern const uint8_t kPackKeyTable[256];

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "files.h"
 #include "format.h"
 #include "packfile.h"
@@ -29,30 +30,6 @@ struct ModuleConfiguration {
   uint16_t further;
   char text[13];
 };
-
-struct PlannerState {
-  PlanParams* params = nullptr;
-  int error = 0;
-  platform::Stream* argFile = nullptr;
-  char libraryDir[kMaxPath + 1] = {};
-  FbList fbList = {};
-  ModuleConfiguration config = {};
-  MemoryMapRow memoryMap = {};
-  char driverName[kMaxFbName + 1] = {};
-  int driverPacked = 0;
-  int standardObjects = 0;
-  platform::Stream* submit = nullptr;
-  // The CPNUMn objects written in this run.
-  bool cpnumWritten[16] = {};
-  // The *.SUP entries, listed once per run and used by both passes.
-  bool supplementsListed = false;
-  std::vector<std::string> supplements;
-};
-
-PlannerState& State() {
-  static PlannerState state;
-  return state;
-}
 
 const char* const kPlanMessages[] = {
     /* 0 */ "No Error\n",
@@ -106,42 +83,32 @@ const char* const kPlanMessages[] = {
     /* 18 */ "Module configuration data is missing or invalid.",
 };
 
+struct PlannerState : StageFrame<PlanParams> {
+  PlannerState() : StageFrame(kPlannerErrorBase, kPlanMessages) {}
+
+  platform::Stream* argFile = nullptr;
+  char libraryDir[kMaxPath + 1] = {};
+  FbList fbList = {};
+  ModuleConfiguration config = {};
+  MemoryMapRow memoryMap = {};
+  char driverName[kMaxFbName + 1] = {};
+  int driverPacked = 0;
+  int standardObjects = 0;
+  platform::Stream* submit = nullptr;
+  // The CPNUMn objects written in this run.
+  bool cpnumWritten[16] = {};
+  // The *.SUP entries, listed once per run and used by both passes.
+  bool supplementsListed = false;
+  std::vector<std::string> supplements;
+};
+
+PlannerState& State() {
+  static PlannerState state;
+  return state;
+}
+
 // ---------------------------------------------------------------------------
-// Wrappers
-
-void PlanPrint(int level, const char* format, ...) {
-  PlanParams* p = State().params;
-  if (level > p->logLevel) return;
-  va_list ap;
-  va_start(ap, format);
-  p->print(format, ap);
-  va_end(ap);
-}
-
-void PlanProgress(const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  State().params->progress(format, ap);
-  va_end(ap);
-}
-
-int PlanPrintCallback(const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  State().params->print(format, ap);
-  va_end(ap);
-  return 0;
-}
-
-[[noreturn]] void PlanError(int n, ...) {
-  PlannerState& st = State();
-  va_list ap;
-  va_start(ap, n);
-  st.params->error(kPlanMessages[n], n + 1000, ap);
-  va_end(ap);
-  st.error = n;
-  throw StageAbort{n};
-}
+// Paths
 
 const char* WorkDir() { return State().params->workDir; }
 const char* LibDir() { return State().libraryDir; }
@@ -152,27 +119,25 @@ const char* LibDir() { return State().libraryDir; }
 void OpenArgFile() {
   PlannerState& st = State();
   std::string path = std::string(WorkDir()) + st.params->argFileName;
-  PlanPrint(2, "Opening Arg File \"%s\"\n", path.c_str());
+  st.Print(2, "Opening Arg File \"%s\"\n", path.c_str());
   st.argFile = OpenShared(path.c_str(), "r");
-  if (st.argFile == nullptr) PlanError(1, st.params->argFileName, WorkDir());
+  if (st.argFile == nullptr) st.Fail(1, st.params->argFileName, WorkDir());
 }
 
 void CloseArgFile() {
   PlannerState& st = State();
   if (st.argFile == nullptr) return;
-  PlanPrint(2, "Closing Arg File\n");
+  st.Print(2, "Closing Arg File\n");
   platform::Close(st.argFile);
   st.argFile = nullptr;
 }
-
-bool IsBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // A read error is no end of the ARG file: what was read so far would plan a
 // download without the rest of the FB list, so the file counts as one that
 // did not open.
 void CheckArgRead() {
   PlannerState& st = State();
-  if (platform::ReadFailed(st.argFile)) PlanError(1, st.params->argFileName, WorkDir());
+  if (platform::ReadFailed(st.argFile)) st.Fail(1, st.params->argFileName, WorkDir());
 }
 
 int ArgGetc() {
@@ -186,7 +151,7 @@ int SkipBlanks() {
   platform::Stream* f = State().argFile;
   int c;
   do c = ArgGetc();
-  while (c != platform::kEndOfFile && IsBlank(c));
+  while (c != platform::kEndOfFile && IsAsciiSpace(c));
   if (c != platform::kEndOfFile) platform::Ungetc(f, c);
   return c;
 }
@@ -199,7 +164,7 @@ bool ReadToken(std::string& token) {
   if (SkipBlanks() == platform::kEndOfFile) return false;
   platform::Stream* f = State().argFile;
   for (int c = ArgGetc(); c != platform::kEndOfFile; c = ArgGetc()) {
-    if (IsBlank(c)) {
+    if (IsAsciiSpace(c)) {
       platform::Ungetc(f, c);
       break;
     }
@@ -238,20 +203,20 @@ bool ReadNumber(int32_t& value) {
 void ReadLibraryDirectory() {
   PlannerState& st = State();
   std::string token;
-  if (!ReadToken(token)) PlanError(3);
+  if (!ReadToken(token)) st.Fail(3);
   if (st.params->libraryDir != nullptr) {
-    if (std::strlen(st.params->libraryDir) > kMaxPath) PlanError(3);
+    if (std::strlen(st.params->libraryDir) > kMaxPath) st.Fail(3);
     CopyBounded(st.libraryDir, st.params->libraryDir, kMaxPath);
-    PlanProgress("Looking for files in \"%s\",", st.libraryDir);
+    st.Progress("Looking for files in \"%s\",", st.libraryDir);
   } else {
-    if (token.size() > kMaxPath) PlanError(3);
+    if (token.size() > kMaxPath) st.Fail(3);
     CopyBounded(st.libraryDir, token.c_str(), kMaxPath);
-    PlanProgress("Looking for files in \"%s\",", st.libraryDir);
+    st.Progress("Looking for files in \"%s\",", st.libraryDir);
     MapPathAlias(st.libraryDir);
-    PlanProgress(" which is \"%s\".\n", st.libraryDir);
+    st.Progress(" which is \"%s\".\n", st.libraryDir);
   }
   CopyBounded(st.params->libraryDirUsed, st.libraryDir, kMaxPath);
-  PlanProgress("Results will be in \"%s\"\n", WorkDir());
+  st.Progress("Results will be in \"%s\"\n", WorkDir());
 }
 
 // The planner's own temporary files in the working directory, by the FB
@@ -280,7 +245,7 @@ void CheckFbNames() {
       if (!EqualIgnoringCase(row.name, other.name)) continue;
       // A driver listed under another number as well would be unpacked as
       // an FB, and an earlier run's driver files linked in its place.
-      if (row.number == 15 && other.number != 15) PlanError(3);
+      if (row.number == 15 && other.number != 15) State().Fail(3);
     }
   }
   // One module driver per module: a second, different FB 15 would unpack
@@ -292,7 +257,7 @@ void CheckFbNames() {
     if (driver == nullptr) {
       driver = &row;
     } else if (!EqualIgnoringCase(driver->name, row.name)) {
-      PlanError(3);
+      State().Fail(3);
     }
   }
   // An FB of a temporary file's name would have its object replaced by the
@@ -301,33 +266,33 @@ void CheckFbNames() {
     const FbEntry& row = list.rows[i];
     for (const char* temporary : kTemporaryFbNames) {
       if (!EqualIgnoringCase(row.name, temporary)) continue;
-      PlanPrint(0, "FB \"%s\" collides with the temporary file \"%s.$$$\".\n", row.name, temporary);
-      PlanError(3);
+      State().Print(0, "FB \"%s\" collides with the temporary file \"%s.$$$\".\n", row.name, temporary);
+      State().Fail(3);
     }
     for (int j = 0; j < list.count; ++j) {
       const FbEntry& other = list.rows[j];
       if (!EqualIgnoringCase(row.name, RpFbName(other.name).c_str())) continue;
-      PlanPrint(0, "FB \"%s\" collides with the RP of FB \"%s\".\n", row.name, other.name);
-      PlanError(3);
+      State().Print(0, "FB \"%s\" collides with the RP of FB \"%s\".\n", row.name, other.name);
+      State().Fail(3);
     }
   }
 }
 
 void ReadFbList() {
   PlannerState& st = State();
-  PlanPrint(1, "Reading FB List.\n");
+  st.Print(1, "Reading FB List.\n");
   st.fbList.count = 0;
   for (;;) {
     int32_t number = 0;
     std::string name;
     if (!ReadNumber(number) || !ReadToken(name)) break;
-    if (st.fbList.count == kMaxFbs) PlanError(16, kMaxFbs);
-    if (name.size() > kMaxFbName) PlanError(3);
+    if (st.fbList.count == kMaxFbs) st.Fail(16, kMaxFbs);
+    if (name.size() > kMaxFbName) st.Fail(3);
     FbEntry& row = st.fbList.rows[st.fbList.count];
     CopyBounded(row.name, name.c_str(), kMaxFbName);
     row.number = number;
     row.packed = 0;
-    PlanPrint(0, "FB #%d is \"%s\"\n", number, row.name);
+    st.Print(0, "FB #%d is \"%s\"\n", number, row.name);
     ++st.fbList.count;
   }
   CheckFbNames();
@@ -345,7 +310,7 @@ void ReadModuleConfiguration() {
     }
   }
   CheckArgRead();
-  if (!found && p->callerExec == 0) PlanError(3);
+  if (!found && p->callerExec == 0) st.Fail(3);
 
   ModuleConfiguration& c = st.config;
   std::memset(p->statusToken, 0, sizeof p->statusToken);
@@ -354,14 +319,14 @@ void ReadModuleConfiguration() {
   if (found && ReadToken(token)) {
     // Nothing reads beyond the first 1000 characters of the token.
     CopyBounded(p->statusToken, token.c_str(), kMaxStatusToken);
-    PlanPrint(0, "Parsed args = %s\n", p->statusToken);
+    st.Print(0, "Parsed args = %s\n", p->statusToken);
     uint32_t exec = 0, memory = 0, type = 0, further = 0;
     if (ScanText(p->statusToken, "%2lX%4lX%2lX%4lX", &exec, &memory, &type, &further) == 4) {
       c.exec = static_cast<uint8_t>(exec);
       c.memory = static_cast<uint16_t>(memory);
       c.type = static_cast<uint8_t>(type);
       c.further = static_cast<uint16_t>(further);
-      PlanPrint(0, "Using module configuration provided in ARG file.\n");
+      st.Print(0, "Using module configuration provided in ARG file.\n");
       fromToken = true;
     }
   }
@@ -376,18 +341,18 @@ void ReadModuleConfiguration() {
     }
     c.further = 0;
     if (p->callerExec == 3 || p->callerExec == 4) {
-      PlanPrint(0, p->callerExec == 3 ? "Exec 3.x module configuration provided by caller.\n"
-                                      : "Exec 4.x module configuration provided by caller.\n");
+      st.Print(0, p->callerExec == 3 ? "Exec 3.x module configuration provided by caller.\n"
+                                     : "Exec 4.x module configuration provided by caller.\n");
       c.exec = p->callerExec == 3 ? 0x32 : 0x40;
       c.memory = memory;
       c.type = static_cast<uint8_t>(p->callerModuleType);
     } else if (p->callerExec <= 2) {
-      PlanPrint(0, "Module configuration not specified, assuming Exec 3.2\n");
+      st.Print(0, "Module configuration not specified, assuming Exec 3.2\n");
       c.exec = 0x32;
       c.memory = 0xC000;
       c.type = 0;
     } else {
-      PlanPrint(0, "Exec 5.x or greater module configuration provided by caller.\n");
+      st.Print(0, "Exec 5.x or greater module configuration provided by caller.\n");
       c.exec = static_cast<uint8_t>(p->callerExec * 16);
       c.memory = 0x0000;
       c.type = static_cast<uint8_t>(p->callerModuleType);
@@ -396,7 +361,7 @@ void ReadModuleConfiguration() {
   FormatTo(c.text, sizeof c.text, "%02X%04X%02X%04X", static_cast<unsigned>(c.exec),
            static_cast<unsigned>(c.memory), static_cast<unsigned>(c.type),
            static_cast<unsigned>(c.further));
-  PlanPrint(0, "Module configuration is \"%s\"\n", c.text);
+  st.Print(0, "Module configuration is \"%s\"\n", c.text);
 }
 
 // ---------------------------------------------------------------------------
@@ -404,21 +369,21 @@ void ReadModuleConfiguration() {
 
 void MatchMemoryMap() {
   PlannerState& st = State();
-  PlanPrint(1, "Determining memory configuration\n");
+  st.Print(1, "Determining memory configuration\n");
   const MemoryMapRow* rows = MemoryMapTable();
   for (int i = 0; i < kMemoryMapRows; ++i) {
     if (CompareWildcard(rows[i].pattern, st.config.text) == 0) {
       st.memoryMap = rows[i];
-      PlanPrint(0, "Memory is \"%s\"\n", rows[i].description);
+      st.Print(0, "Memory is \"%s\"\n", rows[i].description);
       return;
     }
   }
-  PlanError(6, st.config.text);
+  st.Fail(6, st.config.text);
 }
 
 void PrintModuleType() {
   int type = State().config.type;
-  PlanPrint(0, "Module is type %d = \"%s\"\n", type, GetModuleTypeName(type));
+  State().Print(0, "Module is type %d = \"%s\"\n", type, GetModuleTypeName(type));
 }
 
 // ---------------------------------------------------------------------------
@@ -440,14 +405,14 @@ void PrintFileDate(const char* path, uint16_t date, uint16_t time) {
   int hour = (time >> 11) & 0x1F;
   char letter = hour < 12 ? 'a' : 'p';
   int shown = hour == 12 ? 12 : hour % 12;
-  PlanPrint(0, "%s  %02d-%02d-%d %02d:%02d%c\n", path, (date >> 5) & 0x0F, date & 0x1F,
-            ((date >> 9) & 0x7F) + 1980, shown, (time >> 5) & 0x3F, letter);
+  State().Print(0, "%s  %02d-%02d-%d %02d:%02d%c\n", path, (date >> 5) & 0x0F, date & 0x1F,
+                ((date >> 9) & 0x7F) + 1980, shown, (time >> 5) & 0x3F, letter);
 }
 
 void LogFileDate(const char* path) {
-  PlanPrint(0, "USING THIS FILE -> ");
+  State().Print(0, "USING THIS FILE -> ");
   uint16_t date = 0, time = 0;
-  if (!platform::GetFileDosTime(path, &date, &time)) PlanError(12, path, LibDir());
+  if (!platform::GetFileDosTime(path, &date, &time)) State().Fail(12, path, LibDir());
   PrintFileDate(path, date, time);
 }
 
@@ -459,16 +424,16 @@ bool LogDateIfReadable(const char* path) {
   uint16_t date = 0, time = 0;
   platform::GetStreamDosTime(s, &date, &time);
   platform::Close(s);
-  PlanPrint(0, "USING THIS FILE -> ");
+  State().Print(0, "USING THIS FILE -> ");
   PrintFileDate(path, date, time);
   return true;
 }
 
 // LogFileDate for the packed file FindPackFile left open.
 void LogPackFileDate(const char* path) {
-  PlanPrint(0, "USING THIS FILE -> ");
+  State().Print(0, "USING THIS FILE -> ");
   uint16_t date = 0, time = 0;
-  if (!GetPackFileDosTime(&date, &time)) PlanError(12, path, LibDir());
+  if (!GetPackFileDosTime(&date, &time)) State().Fail(12, path, LibDir());
   PrintFileDate(path, date, time);
 }
 
@@ -476,7 +441,7 @@ void LogPackFileDate(const char* path) {
 void UnpackRequired(int member, int unscramble, const char* errorName, const char* packPath,
                     const char* fileName) {
   if (!ExtractPackMember(member, unscramble, "%s%s", WorkDir(), fileName))
-    PlanError(10, errorName, ".OBJ", packPath);
+    State().Fail(10, errorName, ".OBJ", packPath);
 }
 
 // A stale temporary file of an earlier run must not pass for this run's.
@@ -487,9 +452,9 @@ void PutAside(const char* fileName) {
 
 void UnpackDriver(const FbEntry& row, const char* packPath) {
   PlannerState& st = State();
-  PlanProgress("Unpacking Module Driver files from \"%s\"\n", packPath);
+  st.Progress("Unpacking Module Driver files from \"%s\"\n", packPath);
   FormatTo(st.params->firmwareFileName, sizeof st.params->firmwareFileName, "%s.$$$", row.name);
-  UnpackRequired(2, 1, row.name, packPath, st.params->firmwareFileName);
+  UnpackRequired(kPackObjectMember, 1, row.name, packPath, st.params->firmwareFileName);
   // A driver has no RP; the submit writer would still take the one an
   // earlier run left under this name.
   PutAside((std::string(row.name) + "RP.$$$").c_str());
@@ -497,8 +462,8 @@ void UnpackDriver(const FbEntry& row, const char* packPath) {
     case 4:
     case 2: {
       int unscramble = PackKind() == 2 ? 1 : 0;
-      UnpackRequired(4, unscramble, "LIBxxx", packPath, "LIBxxx.$$$");
-      UnpackRequired(5, unscramble, "EEPxxx", packPath, "EEPxxx.$$$");
+      UnpackRequired(kPackDriverLibraryMember, unscramble, "LIBxxx", packPath, "LIBxxx.$$$");
+      UnpackRequired(kPackDriverHeaderMember, unscramble, "EEPxxx", packPath, "EEPxxx.$$$");
       break;
     }
     case 5:
@@ -507,19 +472,19 @@ void UnpackDriver(const FbEntry& row, const char* packPath) {
       PutAside("LIBxxx.$$$");
       break;
     default:
-      PlanError(9, packPath, packPath);
+      st.Fail(9, packPath, packPath);
   }
   ClosePackFile();
 }
 
 void UnpackFb(const FbEntry& row, const char* packPath) {
-  PlanProgress("Unpacking FB files from \"%s\"\n", packPath);
+  State().Progress("Unpacking FB files from \"%s\"\n", packPath);
   std::string objName = std::string(row.name) + ".$$$";
   std::string rpName = std::string(row.name) + "RP.$$$";
-  UnpackRequired(2, 1, row.name, packPath, objName.c_str());
-  if (PackMemberSize(3) != 0) {
+  UnpackRequired(kPackObjectMember, 1, row.name, packPath, objName.c_str());
+  if (PackMemberSize(kPackRpMember) != 0) {
     std::string rp = std::string(row.name) + "RP";
-    UnpackRequired(3, 1, rp.c_str(), packPath, rpName.c_str());
+    UnpackRequired(kPackRpMember, 1, rp.c_str(), packPath, rpName.c_str());
   } else {
     PutAside(rpName.c_str());
   }
@@ -531,9 +496,9 @@ void CheckFbFiles() {
   for (int i = 0; i < st.fbList.count; ++i) {
     if (CheckDuplicateFb(i)) continue;
     FbEntry& row = st.fbList.rows[i];
-    PlanPrint(1, "Checking for packed FB file for \"%s\"\n", row.name);
+    st.Print(1, "Checking for packed FB file for \"%s\"\n", row.name);
     // The name is a file name inside the library directory, never a path.
-    if (std::strpbrk(row.name, "/\\:") != nullptr) PlanError(5, row.name, LibDir(), LibDir());
+    if (std::strpbrk(row.name, "/\\:") != nullptr) st.Fail(5, row.name, LibDir(), LibDir());
     const char* found = FindPackFile(row.name, LibDir());
     if (found != nullptr) {
       std::string packPath = found;
@@ -547,36 +512,32 @@ void CheckFbFiles() {
       continue;
     }
     std::string path = std::string(LibDir()) + row.name + ".OBJ";
-    PlanPrint(1, "Checking for unpacked FB file \"%s\"\n", path.c_str());
-    if (!LogDateIfReadable(path.c_str())) PlanError(5, row.name, LibDir(), LibDir());
+    st.Print(1, "Checking for unpacked FB file \"%s\"\n", path.c_str());
+    if (!LogDateIfReadable(path.c_str())) st.Fail(5, row.name, LibDir(), LibDir());
     row.packed = 0;
-    PlanPrint(1, "Unpacked files found\n");
+    st.Print(1, "Unpacked files found\n");
   }
 }
 
 // ---------------------------------------------------------------------------
 // Driver information
 
-using DriverPrintFn = int (*)(const char* format, ...);
-using ModuleNameFn = const char* (*)(int type);
-
-void PrintDriverInfo(const DriverInfo& info, ModuleNameFn nameOf, DriverPrintFn print) {
+// Printed whatever the log level.
+void PrintDriverInfo(const DriverInfo& info) {
+  PlannerState& st = State();
   if (info.description[0] == '\0') {
-    print("No driver info available\n");
+    st.PrintAlways("No driver info available\n");
     return;
   }
   // A description from a packed file need not hold a NUL: 33 bytes at most.
-  print("Driver description: \"%.33s\"\n", info.description);
-  print("Driver category: \"%s\"\n", ExecTypeName(info.ExecType()));
+  st.PrintAlways("Driver description: \"%.33s\"\n", info.description);
+  st.PrintAlways("Driver category: \"%s\"\n", ExecTypeName(info.ExecType()));
   for (int i = 0; i < 8; ++i) {
     int low = info.AllowedType(i) & 0xFF;
     if (low == 0) break;
-    print("Allowed module type: %d ", low);
-    if (nameOf != nullptr) {
-      const char* name = nameOf(low);
-      if (name != nullptr) print("= \"%s\"", name);
-    }
-    print("\n");
+    st.PrintAlways("Allowed module type: %d ", low);
+    st.PrintAlways("= \"%s\"", GetModuleTypeName(low));
+    st.PrintAlways("\n");
   }
 }
 
@@ -596,39 +557,39 @@ int LookupDriverInfo(const char* name) {
 void ReadDriverInfo() {
   PlannerState& st = State();
   PlanParams* p = st.params;
-  PlanPrint(1, "Reading driver info\n");
+  st.Print(1, "Reading driver info\n");
   const FbEntry* driver = nullptr;
   for (int i = 0; i < st.fbList.count && driver == nullptr; ++i)
     if (st.fbList.rows[i].number == 15) driver = &st.fbList.rows[i];
   if (driver == nullptr) {
-    if (std::strncmp(st.config.text, "32", 2) != 0) PlanError(8);
-    PlanPrint(0, "Linking for Exec 3.2 module with no driver.\n");
+    if (std::strncmp(st.config.text, "32", 2) != 0) st.Fail(8);
+    st.Print(0, "Linking for Exec 3.2 module with no driver.\n");
     p->driverInfo = DefaultDriverInfo();
     return;
   }
   CopyBounded(st.driverName, driver->name, kMaxFbName);
   st.driverPacked = driver->packed;
-  PlanPrint(0, "Driver name is \"%s\"\n", driver->name);
+  st.Print(0, "Driver name is \"%s\"\n", driver->name);
   if (st.driverPacked) {
-    if (FindPackFile(driver->name, LibDir()) == nullptr) PlanError(4, driver->name);
+    if (FindPackFile(driver->name, LibDir()) == nullptr) st.Fail(4, driver->name);
     if (!GetPackDriverInfo(&p->driverInfo)) {
-      PlanPrint(1, "Packed driver does not contain \"driver info\"\n");
-      if (!LookupDriverInfo(driver->name)) PlanError(7, driver->name);
+      st.Print(1, "Packed driver does not contain \"driver info\"\n");
+      if (!LookupDriverInfo(driver->name)) st.Fail(7, driver->name);
     }
     ClosePackFile();
   } else if (!LookupDriverInfo(driver->name)) {
-    PlanError(7, driver->name);
+    st.Fail(7, driver->name);
   }
-  PrintDriverInfo(p->driverInfo, GetModuleTypeName, PlanPrintCallback);
+  PrintDriverInfo(p->driverInfo);
 }
 
 void ValidateDriverType() {
   PlannerState& st = State();
   const DriverInfo& info = st.params->driverInfo;
-  PlanPrint(1, "Validating driver type\n");
+  st.Print(1, "Validating driver type\n");
   // A driver of no known Exec type would link a download without any FB.
   int execType = info.ExecType();
-  if (execType < 1 || execType > 6) PlanError(7, st.driverName);
+  if (execType < 1 || execType > 6) st.Fail(7, st.driverName);
   int type = st.config.type;
   if (type != 0) {
     bool allowed = false;
@@ -637,11 +598,11 @@ void ValidateDriverType() {
       if (entry == type || entry == 255) allowed = true;
     }
     std::string description(info.description, strnlen(info.description, sizeof info.description));
-    if (!allowed) PlanError(11, description.c_str(), type, GetModuleTypeName(type));
+    if (!allowed) st.Fail(11, description.c_str(), type, GetModuleTypeName(type));
   }
   if (execType == 5 && (st.config.exec & 0xF0) < 0x50) {
     std::string description(info.description, strnlen(info.description, sizeof info.description));
-    PlanError(17, description.c_str());
+    st.Fail(17, description.c_str());
   }
 }
 
@@ -733,13 +694,13 @@ bool WriteTemplateFile(const char* fileName, const std::string& text) {
     // linked in place of this one.
     std::string reason = platform::SystemErrorText(platform::LastError());
     if (path.size() <= kMaxPath && platform::EntryExists(path.c_str()))
-      PlanError(13, WorkDir(), fileName, reason.c_str());
+      State().Fail(13, WorkDir(), fileName, reason.c_str());
     return false;
   }
   platform::Printf(f, "%s", text.c_str());
   if (!platform::Close(f)) {
     std::string reason = platform::SystemErrorText(platform::LastError());
-    PlanError(13, WorkDir(), fileName, reason.c_str());
+    State().Fail(13, WorkDir(), fileName, reason.c_str());
   }
   return true;
 }
@@ -777,9 +738,9 @@ bool OwnDriverObjects() {
 void CreateSubmitFile() {
   PlannerState& st = State();
   std::string path = std::string(WorkDir()) + st.params->submitFileName;
-  PlanPrint(1, "Opening Linker Submit File \"%s\"\n", path.c_str());
+  st.Print(1, "Opening Linker Submit File \"%s\"\n", path.c_str());
   st.submit = OpenShared(path.c_str(), "w");
-  if (st.submit == nullptr) PlanError(1, st.params->submitFileName, WorkDir());
+  if (st.submit == nullptr) st.Fail(1, st.params->submitFileName, WorkDir());
 }
 
 void WriteSectionLines() {
@@ -798,7 +759,7 @@ void WriteExecConstants() {
     case 1:
     case 2:
     case 6: {
-      PlanPrint(1, "Submitting constants for Exec 3.x\n");
+      State().Print(1, "Submitting constants for Exec 3.x\n");
       const char* const* texts = Exec3Constants();
       for (int i = 0; i < kExec3ConstantTexts; ++i) SubmitLine("%s", texts[i]);
       break;
@@ -806,7 +767,7 @@ void WriteExecConstants() {
     case 3:
     case 4:
     case 5:
-      PlanPrint(1, "Submitting constants for Exec 4.x & Exec 5.x\n");
+      State().Print(1, "Submitting constants for Exec 4.x & Exec 5.x\n");
       SubmitLine("DEFINE   ENDHEAP        7FFF\n");
       break;
     default:
@@ -826,10 +787,10 @@ void WriteDmpDefines() {
 }
 
 void SubmitHeaderFile(const std::string& path) {
-  PlanPrint(1, "Submitting header: %s\n", path.c_str());
+  State().Print(1, "Submitting header: %s\n", path.c_str());
   SubmitLine("FILE     %s\n", path.c_str());
   if (path.find("$$$") != std::string::npos) {
-    if (!FileExists(path.c_str())) PlanError(2, path.c_str());
+    if (!FileExists(path.c_str())) State().Fail(2, path.c_str());
   } else {
     LogFileDate(path.c_str());
   }
@@ -864,10 +825,10 @@ void SubmitExecHeader() {
       SubmitHeaderFile(work + "MXRAM.$$$");
       std::string special = lib + "EEP360.OBJ";
       if (FileExists(special.c_str())) {
-        PlanProgress("Including the special EEP360.OBJ header for Exec 3.6.\n");
+        State().Progress("Including the special EEP360.OBJ header for Exec 3.6.\n");
         SubmitHeaderFile(special);
       } else {
-        PlanProgress("EEP360.OBJ not found. Defaulting to the standard EEPROM.OBJ.\n");
+        State().Progress("EEP360.OBJ not found. Defaulting to the standard EEPROM.OBJ.\n");
         SubmitHeaderFile(lib + "EEPROM.OBJ");
       }
       break;
@@ -883,13 +844,13 @@ void SubmitFbsWithNumber(int number) {
     const FbEntry& row = list.rows[i];
     if (row.number != number) continue;
     WriteCpnumObject(number);
-    PlanPrint(1, "Submitting \"%sCPNUM%d.$$$\"\n", WorkDir(), number);
+    State().Print(1, "Submitting \"%sCPNUM%d.$$$\"\n", WorkDir(), number);
     SubmitLine("FILE     %sCPNUM%d.$$$\n", WorkDir(), number);
     if (row.packed) {
-      PlanPrint(1, "Submitting FB \"%s%s.$$$\"\n", WorkDir(), row.name);
+      State().Print(1, "Submitting FB \"%s%s.$$$\"\n", WorkDir(), row.name);
       SubmitLine("FILE     %s%s.$$$\n", WorkDir(), row.name);
     } else {
-      PlanPrint(1, "Submitting FB \"%s%s.OBJ\"\n", LibDir(), row.name);
+      State().Print(1, "Submitting FB \"%s%s.OBJ\"\n", LibDir(), row.name);
       SubmitLine("FILE     %s%s.OBJ\n", LibDir(), row.name);
     }
   }
@@ -901,11 +862,11 @@ void SubmitFbObjects() {
   for (int number = 1; number <= 15; ++number) SubmitFbsWithNumber(number);
   if (State().config.exec >= 0x33) {
     WriteCpnum0Object();
-    PlanPrint(1, "Terminating FB list with %sCPNUM0\n", WorkDir());
+    State().Print(1, "Terminating FB list with %sCPNUM0\n", WorkDir());
     SubmitLine("FILE     %sCPNUM0.$$$\n", WorkDir());
   } else {
     WriteCpnum0CsObject();
-    PlanPrint(1, "Terminating FB list with %sCPNUM0CS\n", WorkDir());
+    State().Print(1, "Terminating FB list with %sCPNUM0CS\n", WorkDir());
     SubmitLine("FILE     %sCPNUM0CS.$$$\n", WorkDir());
   }
 }
@@ -920,39 +881,39 @@ void SubmitRpFiles() {
   PlannerState& st = State();
   int type = ExecType();
   if (type == 1 || type == 2 || type == 3 || type == 6) {
-    PlanPrint(1, "Looking for RP files\n");
+    st.Print(1, "Looking for RP files\n");
     for (int i = 0; i < st.fbList.count; ++i) {
       if (CheckDuplicateFb(i)) continue;
       const FbEntry& row = st.fbList.rows[i];
       if (row.packed) {
         std::string path = std::string(WorkDir()) + row.name + "RP.$$$";
         if (!FileExists(path.c_str())) continue;
-        PlanPrint(1, "Submitting RP \"%s\"\n", path.c_str());
+        st.Print(1, "Submitting RP \"%s\"\n", path.c_str());
         SubmitLine("FILE     %s\n", path.c_str());
       } else {
         std::string path = PlainRpPath(row.name);
         if (!LogDateIfReadable(path.c_str())) continue;
-        PlanPrint(1, "Submitting RP \"%s\"\n", path.c_str());
+        st.Print(1, "Submitting RP \"%s\"\n", path.c_str());
         SubmitLine("LIBRARY  %s\n", path.c_str());
       }
       ++st.params->rpFilesSubmitted;
     }
   } else if (type == 5) {
     WriteRptermObject();
-    PlanPrint(1, "Looking for RP files\n");
+    st.Print(1, "Looking for RP files\n");
     for (int i = 0; i < st.fbList.count; ++i) {
       if (CheckDuplicateFb(i)) continue;
       const FbEntry& row = st.fbList.rows[i];
-      if (!row.packed) PlanError(15, row.name);
+      if (!row.packed) st.Fail(15, row.name);
       std::string path = std::string(WorkDir()) + row.name + "RP.$$$";
       if (!FileExists(path.c_str())) continue;
-      PlanPrint(1, "Submitting RP \"%s\"\n", path.c_str());
+      st.Print(1, "Submitting RP \"%s\"\n", path.c_str());
       SubmitLine("FILE     %s\n", path.c_str());
       ++st.params->rpFilesSubmitted;
-      PlanPrint(1, "Delimiting RP with %sRPTERM.$$$\n", WorkDir());
+      st.Print(1, "Delimiting RP with %sRPTERM.$$$\n", WorkDir());
       SubmitLine("FILE     %sRPTERM.$$$\n", WorkDir());
     }
-    PlanPrint(1, "Terminating RP list with %sRPTERM.$$$ x 2\n", WorkDir());
+    st.Print(1, "Terminating RP list with %sRPTERM.$$$ x 2\n", WorkDir());
     SubmitLine("FILE     %sRPTERM.$$$\n", WorkDir());
   }
 }
@@ -961,19 +922,19 @@ void SubmitSupplements(bool firstPass) {
   PlannerState& st = State();
   int type = ExecType();
   if (type != 3 && type != 4) return;
-  PlanPrint(1, "Checking for supplemental files (*.SUP) in \"%s\"\n", LibDir());
+  st.Print(1, "Checking for supplemental files (*.SUP) in \"%s\"\n", LibDir());
   if (!st.supplementsListed) {
     st.supplements = platform::FindFiles(LibDir(), "*.SUP");
     st.supplementsListed = true;
   }
   if (st.supplements.empty()) {
-    PlanPrint(1, "No supplements found\n");
+    st.Print(1, "No supplements found\n");
     return;
   }
   for (const std::string& entry : st.supplements) {
     std::string path = std::string(LibDir()) + entry;
-    if (firstPass) PlanProgress("\aNOTICE: linking with supplemental library \"%s\"\n", path.c_str());
-    PlanPrint(1, "Submitting \"%s\"\n", path.c_str());
+    if (firstPass) st.Progress("\aNOTICE: linking with supplemental library \"%s\"\n", path.c_str());
+    st.Print(1, "Submitting \"%s\"\n", path.c_str());
     if (firstPass) LogFileDate(path.c_str());
     SubmitLine("LIBRARY  %s\n", path.c_str());
   }
@@ -992,12 +953,12 @@ void SubmitLibrary() {
       return;
   }
   if (OwnDriverObjects()) {
-    PlanPrint(1, "Submitting library: %sLIBxxx.$$$\n", WorkDir());
+    State().Print(1, "Submitting library: %sLIBxxx.$$$\n", WorkDir());
     SubmitLine("LIBRARY  %sLIBxxx.$$$\n", WorkDir());
     return;
   }
   const char* name = ExecType() == 3 || ExecType() == 4 ? "LIB400" : "LIB";
-  PlanPrint(1, "Submitting library: %s%s.OBJ\n", LibDir(), name);
+  State().Print(1, "Submitting library: %s%s.OBJ\n", LibDir(), name);
   SubmitLine("LIBRARY  %s%s.OBJ\n", LibDir(), name);
   path = std::string(LibDir()) + name + ".OBJ";
   LogFileDate(path.c_str());
@@ -1006,12 +967,12 @@ void SubmitLibrary() {
 void FinishSubmitFile() {
   PlannerState& st = State();
   if (st.submit == nullptr) return;
-  PlanPrint(1, "Closing Submit File\n");
+  st.Print(1, "Closing Submit File\n");
   platform::Stream* f = st.submit;
   st.submit = nullptr;
   if (!platform::Close(f)) {
     std::string reason = platform::SystemErrorText(platform::LastError());
-    PlanError(13, WorkDir(), st.params->submitFileName, reason.c_str());
+    st.Fail(13, WorkDir(), st.params->submitFileName, reason.c_str());
   }
 }
 
@@ -1030,7 +991,7 @@ void RunSteps() {
   ReadFbList();
   ReadModuleConfiguration();
   CloseArgFile();
-  PlanProgress("Checking FB files.\n");
+  State().Progress("Checking FB files.\n");
   CheckFbFiles();
   MatchMemoryMap();
   PrintModuleType();
@@ -1053,8 +1014,7 @@ void RunSteps() {
 
 int RunPlanner(PlanParams* params) {
   PlannerState& st = State();
-  st.params = params;
-  st.error = 0;
+  st.Begin(params);
   st.driverPacked = 0;
   st.standardObjects = 0;
   st.driverName[0] = '\0';
@@ -1067,22 +1027,8 @@ int RunPlanner(PlanParams* params) {
   std::memset(params->firmwareFileName, 0, sizeof params->firmwareFileName);
   std::memset(params->libraryDirUsed, 0, sizeof params->libraryDirUsed);
   params->rpFilesSubmitted = 0;
-  PlanProgress("Analyzing FB list.\n");
-  bool cleaning = false;
-  for (;;) {
-    try {
-      if (cleaning) {
-        PlanCleanup();
-        return st.error;
-      }
-      RunSteps();
-      return 0;
-    } catch (const StageAbort&) {
-      // A cleanup that raises an error of its own runs once more; by then
-      // every file it closes is already closed.
-      cleaning = true;
-    }
-  }
+  st.Progress("Analyzing FB list.\n");
+  return st.Run(RunSteps, PlanCleanup);
 }
 
 FbList& PlannerFbList() { return State().fbList; }

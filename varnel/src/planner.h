@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "runctl.h"
+#include "stage.h"
 
 namespace varnel {
 
@@ -22,8 +22,10 @@ struct FbList {
   int32_t count;
 };
 
-// Runs stage 1; 0, or the planner error number.
+// Runs stage 1; 0, or the planner error number n, whose result code is
+// kPlannerErrorBase + n.
 int RunPlanner(PlanParams* params);
+constexpr int kPlannerErrorBase = 1000;
 
 // The FB list of the last planner run (stage 3 reads it; tests fill it).
 FbList& PlannerFbList();

@@ -16,13 +16,9 @@ consteval DriverInfo Info(const char (&description)[N], int16_t execType,
   static_assert(N - 1 <= 31, "a driver description holds at most 31 characters");
   DriverInfo info{};
   for (size_t i = 0; i < 31; ++i) info.description[i] = i < N - 1 ? description[i] : ' ';
-  info.execType[0] = static_cast<uint8_t>(execType & 0xFF);
-  info.execType[1] = static_cast<uint8_t>((static_cast<uint16_t>(execType) >> 8) & 0xFF);
-  size_t slot = 0;
-  for (uint16_t type : allowed) {
-    info.allowedTypes[slot++] = static_cast<uint8_t>(type & 0xFF);
-    info.allowedTypes[slot++] = static_cast<uint8_t>(type >> 8);
-  }
+  info.SetExecType(execType);
+  int slot = 0;
+  for (uint16_t type : allowed) info.SetAllowedType(slot++, type);
   return info;
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "figures.h"
 #include "files.h"
 #include "format.h"
 #include "image.h"
@@ -125,20 +126,6 @@ void DeleteTempFiles(const char* directory) {
   }
 }
 
-// Single-precision figures, each step rounded to float as the summary has
-// always computed them.
-float Kbytes(uint32_t bytes) {
-  volatile float k = static_cast<float>(bytes) * (1.0f / 1024.0f);
-  return k;
-}
-
-float Percent(uint32_t part, uint32_t whole) {
-  if (whole == 0) return 0.0f;
-  volatile float times100 = static_cast<float>(part) * 100.0f;
-  volatile float quotient = times100 / static_cast<float>(whole);
-  return quotient;
-}
-
 // The "%d" form: the quotient truncated toward zero.  It can exceed the
 // range of an int when the capacity is tiny, so it is printed from 64 bits.
 int64_t WholePercent(uint32_t part, uint32_t whole) {
@@ -249,7 +236,7 @@ int RunLinkCall(const CallArgs& a) {
   plan.callerExec = a.fit ? a.execMajor : 0;
   plan.callerModuleType = a.fit ? a.moduleType : 0;
   plan.callerMemoryK = a.fit ? a.memoryK : 0;
-  st.result = RunStage(st.stages.planner, &plan, 1000);
+  st.result = RunStage(st.stages.planner, &plan, kPlannerErrorBase);
   if (st.result != 0) {
     CloseLog();
     return st.result;
@@ -262,10 +249,10 @@ int RunLinkCall(const CallArgs& a) {
   FillCallbacks(link, a.logLevel);
   link.execType = execType;
   link.workDir = workDir;
-  st.result = RunStage(st.stages.linker, &link, 2000);
+  st.result = RunStage(st.stages.linker, &link, kLinkerErrorBase);
   if (st.result != 0) {
     // For a fit check a region that cannot be placed just means "does not fit".
-    if (a.fit && st.result == 2001) st.result = 1;
+    if (a.fit && st.result == kLinkerErrorBase + kLinkerErrorNoFit) st.result = 1;
     CloseLog();
     return st.result;
   }
@@ -282,7 +269,7 @@ int RunLinkCall(const CallArgs& a) {
     image.memoryK = a.fit ? a.memoryK : 0;
     image.plannerLibraryDir = plan.libraryDirUsed;
     image.rpFilesSubmitted = plan.rpFilesSubmitted;
-    st.result = RunStage(st.stages.imageBuilder, &image, 3000);
+    st.result = RunStage(st.stages.imageBuilder, &image, kImageErrorBase);
     if (st.result != 0) {
       CloseLog();
       return st.result;

@@ -1,9 +1,9 @@
 // Rules of the platform layer that need no operating system: the error
-// indicator of a stream, the wildcard match and the order of a directory
-// search, DOS dates and times against seconds since 1970 (UTC, no time zone
-// anywhere), the tidying of the C library's error texts, and the test hook's
-// list of armed faults.  Both implementations use these, so both builds give
-// the same results.
+// indicator of a stream, the hash of a name ignoring case, the wildcard match
+// and the order of a directory search, DOS dates and times against seconds
+// since 1970 (UTC, no time zone anywhere), the tidying of the C library's
+// error texts, and the test hook's list of armed faults.  Both
+// implementations use these, so both builds give the same results.
 #pragma once
 
 #include <algorithm>
@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "ascii.h"
 #include "platform/platform.h"
 
 namespace varnel::platform::common {
@@ -34,17 +36,11 @@ void SetReadFailed(S* s, int error) {
   SetFailed(s, error);
 }
 
-inline unsigned char AsciiUpper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
-inline bool EqualIgnoringCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char x = AsciiUpper(static_cast<unsigned char>(*a));
-    unsigned char y = AsciiUpper(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (x == 0) return true;
-  }
+// FNV-1a of the upper-cased name: names that differ only in case hash alike.
+inline uint64_t FoldedHash(std::string_view name) {
+  uint64_t h = 14695981039346656037u;
+  for (char c : name) h = (h ^ AsciiUpper(static_cast<unsigned char>(c))) * 1099511628211u;
+  return h;
 }
 
 // '*' matches any run of characters (none included), '?' exactly one; every

@@ -57,22 +57,6 @@ std::string Join(const std::string& directory, std::string_view name) {
   return joined;
 }
 
-unsigned char Upper(char c) { return common::AsciiUpper(static_cast<unsigned char>(c)); }
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
-
-// FNV-1a of the upper-cased name: names that differ only in case hash alike.
-uint64_t FoldedHash(std::string_view name) {
-  uint64_t h = 14695981039346656037u;
-  for (char c : name) h = (h ^ Upper(c)) * 1099511628211u;
-  return h;
-}
-
 // Called after an open failed: when it failed for want of descriptors and
 // the call kept some, they are closed, and true says to try again.
 bool OutOfDescriptors();
@@ -131,7 +115,7 @@ class Listing {
   // Whether any entry matches `name` ignoring case, itself included.
   bool Knows(std::string_view name) {
     bool known = false;
-    Probe(FoldedHash(name), [&](Entry& e) { known = known || EqualIgnoringCase(Name(e), name); });
+    Probe(common::FoldedHash(name), [&](Entry& e) { known = known || EqualIgnoringCase(Name(e), name); });
     return known;
   }
 
@@ -155,7 +139,7 @@ class Listing {
 
   Entry* Find(std::string_view name) {
     Entry* found = nullptr;
-    Probe(FoldedHash(name), [&](Entry& e) {
+    Probe(common::FoldedHash(name), [&](Entry& e) {
       if (Name(e) == name) found = &e;
     });
     return found;
@@ -163,7 +147,7 @@ class Listing {
 
   void Store(std::string_view name, unsigned char type) {
     entries_.push_back({static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(name.size()),
-                        FoldedHash(name), type, false});
+                        common::FoldedHash(name), type, false});
     names_.append(name);
     names_.push_back('\0');
   }
@@ -191,7 +175,7 @@ class Listing {
 
 Listing::Entry* Listing::Variant(std::string_view name) {
   Entry* best = nullptr;
-  Probe(FoldedHash(name), [&](Entry& e) {
+  Probe(common::FoldedHash(name), [&](Entry& e) {
     std::string_view candidate = Name(e);
     if (candidate != name && EqualIgnoringCase(candidate, name) && (best == nullptr || candidate < Name(*best)))
       best = &e;

@@ -517,12 +517,7 @@ std::string DirectoryPath(HANDLE directory, const std::string& spelled) {
 // A mutex name may not hold a backslash and is compared with its case: the
 // path, upper-cased as Windows compares names, goes in as a hash (FNV-1a).
 std::string MutexName(const std::string& path) {
-  uint64_t hash = 14695981039346656037ull;
-  for (char c : path) {
-    hash ^= common::AsciiUpper(static_cast<unsigned char>(c));
-    hash *= 1099511628211ull;
-  }
-  return Format("Local\\varnel-directory-%016llX", static_cast<unsigned long long>(hash));
+  return Format("Local\\varnel-directory-%016llX", static_cast<unsigned long long>(common::FoldedHash(path)));
 }
 
 }  // namespace
