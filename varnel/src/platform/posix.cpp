@@ -54,12 +54,20 @@ bool Lstat(const posix::SystemPath& path, struct stat* st) {
 // files here and are not even opened (opening a device can do something);
 // O_NONBLOCK keeps a pipe that took the place of the file meanwhile from
 // hanging the open, and fstat has the last word.
-int OpenRegularFile(const posix::SystemPath& sys, int access) {
+// The call's listing of the directory may already say that a regular file
+// stands there; *facts is what the open learns of the file.
+int OpenRegularFile(const posix::SystemPath& sys, int access, posix::FileFacts* facts = nullptr) {
   struct stat st;
-  if (!Stat(sys, &st)) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+  if (sys.absent) {
+    errno = ENOENT;
     return -1;
+  }
+  if (sys.type != DT_REG) {
+    if (!Stat(sys, &st)) return -1;
+    if (!S_ISREG(st.st_mode)) {
+      errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+      return -1;
+    }
   }
   int fd = posix::OpenDescriptor(sys.path.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
@@ -68,27 +76,32 @@ int OpenRegularFile(const posix::SystemPath& sys, int access) {
     errno = EACCES;
     return -1;
   }
+  if (facts != nullptr) {
+    facts->known = true;
+    facts->size = static_cast<int64_t>(st.st_size);
+    facts->mtime = static_cast<int64_t>(st.st_mtime);
+  }
   return fd;
 }
 
-int OpenRegularFile(const char* path, int access) { return OpenRegularFile(posix::Resolve(path), access); }
 
 // Opens an existing regular file for reading, or takes the descriptor of it
 // that the call kept; *keepable tells whether it may be kept again when done
 // (DoneReading).
-int OpenForReading(const char* path, posix::KeptKey* key, bool* keepable) {
+int OpenForReading(const char* path, posix::KeptKey* key, bool* keepable, posix::FileFacts* facts) {
   posix::SystemPath sys = posix::Resolve(path);
   *keepable = posix::KeyOf(sys, key);
   if (*keepable) {
-    int fd = posix::TakeKept(*key);
+    int fd = posix::TakeKept(*key, facts);
     if (fd >= 0) return fd;
   }
-  return OpenRegularFile(sys, O_RDONLY);
+  return OpenRegularFile(sys, O_RDONLY, facts);
 }
 
 // Closes a descriptor OpenForReading gave, or keeps it for the call.
-void DoneReading(int fd, const posix::KeptKey& key, bool keepable, bool atStart) {
-  if (!keepable || !posix::Keep(key, fd, atStart)) close(fd);
+void DoneReading(int fd, const posix::KeptKey& key, bool keepable, bool atStart,
+                 const posix::FileFacts& facts) {
+  if (!keepable || !posix::Keep(key, fd, atStart, facts)) close(fd);
 }
 
 // Takes the writer's lock on a regular file.  A lock of the open file
@@ -135,6 +148,10 @@ struct Stream {
   bool keepable = false;
   bool moved = false;
   posix::KeptKey keptKey;
+  // What a reader's open learnt of its file, and the offset of the
+  // descriptor's next read.
+  posix::FileFacts facts;
+  int64_t offset = 0;
 #if defined(VARNEL_FAULT_HOOK)
   std::string hookPath;
   // A read fault after so many bytes: those the reader got so far.
@@ -210,11 +227,19 @@ using common::SetReadFailed;
 // on a read error.
 bool Fill(Stream* s) {
   s->readPos = s->readEnd = 0;
+  // A file known to hold no more than was read needs no read to say so.
+  // Only a length above 0 is believed: some files that stat calls regular
+  // (under /proc, for one) say 0 and hold bytes all the same.
+  if (s->facts.known && s->facts.size > 0 && s->offset >= s->facts.size) {
+    s->drained = true;
+    return false;
+  }
   for (;;) {
     s->moved = true;
     ssize_t n = read(s->fd, s->buffer, kBufferSize);
     if (n > 0) {
       s->readEnd = static_cast<size_t>(n);
+      s->offset += n;
       return true;
     }
     if (n == 0) {
@@ -349,8 +374,9 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   int fd;
   posix::KeptKey keptKey;
   bool keepable = false;
+  posix::FileFacts facts;
   if (reading) {
-    fd = OpenForReading(path, &keptKey, &keepable);
+    fd = OpenForReading(path, &keptKey, &keepable, &facts);
     if (fd < 0) return nullptr;
   } else {
     // Not O_TRUNC: the file is emptied only once the lock says this writer
@@ -390,6 +416,7 @@ Stream* OpenStream(const char* path, const char* mode, bool followLinks) {
   s->reading = reading;
   s->keepable = keepable;
   s->keptKey = std::move(keptKey);
+  s->facts = facts;
   s->text = std::strchr(mode, 'b') == nullptr;
   s->buffer = new unsigned char[kBufferSize];
 #if defined(VARNEL_FAULT_HOOK)
@@ -472,6 +499,7 @@ size_t Read(Stream* s, void* data, size_t count) {
       ssize_t got = read(s->fd, out + n, count - n);
       if (got > 0) {
         n += static_cast<size_t>(got);
+        s->offset += got;
       } else if (got == 0) {
         s->drained = s->atEnd = true;
         break;
@@ -522,7 +550,13 @@ bool Seek(Stream* s, int64_t offset) {
   s->drained = s->atEnd = false;
   UpdateSlow(s);
   s->moved = true;
-  return lseek(s->fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  if (lseek(s->fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    // Where the descriptor stands is not known: nothing is taken for the end.
+    s->facts.known = false;
+    return false;
+  }
+  s->offset = offset;
+  return true;
 }
 
 int64_t Tell(Stream* s) {
@@ -568,7 +602,7 @@ bool Close(Stream* s) {
     if (error == 0) error = EIO;
   }
   if (s->reading && s->keepable && !s->failed) {
-    DoneReading(s->fd, s->keptKey, true, !s->moved);
+    DoneReading(s->fd, s->keptKey, true, !s->moved, s->facts);
   } else if (close(s->fd) != 0) {
     if (ok) error = errno;
     ok = false;
@@ -590,21 +624,29 @@ bool IsReadableFile(const char* path) {
   if (path == nullptr) return false;
   posix::KeptKey key;
   bool keepable;
-  int fd = OpenForReading(path, &key, &keepable);
+  posix::FileFacts facts;
+  int fd = OpenForReading(path, &key, &keepable, &facts);
   if (fd < 0) return false;
-  DoneReading(fd, key, keepable, true);
+  DoneReading(fd, key, keepable, true, facts);
   return true;
 }
 
+// The call's listing may say what stands at a path; the system is asked
+// only when it does not.
 bool EntryExists(const char* path) {
+  if (path == nullptr) return false;
+  posix::SystemPath sys = posix::Resolve(path);
+  if (sys.type != DT_UNKNOWN) return true;
   struct stat st;
-  return path != nullptr && Lstat(posix::Resolve(path), &st);
+  return Lstat(sys, &st);
 }
 
 bool IsLink(const char* path) {
   if (path == nullptr) return false;
+  posix::SystemPath sys = posix::Resolve(path);
+  if (sys.type != DT_UNKNOWN) return sys.type == DT_LNK;
   struct stat st;
-  return Lstat(posix::Resolve(path), &st) && S_ISLNK(st.st_mode);
+  return Lstat(sys, &st) && S_ISLNK(st.st_mode);
 }
 
 bool IsStreamFile(Stream* s, const char* path) {
@@ -677,10 +719,16 @@ namespace {
 
 // The last-write time of an open file as DOS date and time, 0 and 0 when it
 // cannot be read or converted.
-void DosTimeOf(int fd, uint16_t* dosDate, uint16_t* dosTime) {
-  struct stat st;
+// The open may have learnt it already: a file the call only reads keeps its
+// time.
+void DosTimeOf(int fd, const posix::FileFacts& facts, uint16_t* dosDate, uint16_t* dosTime) {
   *dosDate = 0;
   *dosTime = 0;
+  if (facts.known) {
+    common::UtcToDosDateTime(facts.mtime, dosDate, dosTime);
+    return;
+  }
+  struct stat st;
   if (fstat(fd, &st) == 0) common::UtcToDosDateTime(static_cast<int64_t>(st.st_mtime), dosDate, dosTime);
 }
 
@@ -690,16 +738,17 @@ bool GetFileDosTime(const char* path, uint16_t* dosDate, uint16_t* dosTime) {
   if (path == nullptr) return false;
   posix::KeptKey key;
   bool keepable;
-  int fd = OpenForReading(path, &key, &keepable);
+  posix::FileFacts facts;
+  int fd = OpenForReading(path, &key, &keepable, &facts);
   if (fd < 0) return false;
-  DosTimeOf(fd, dosDate, dosTime);
-  DoneReading(fd, key, keepable, true);
+  DosTimeOf(fd, facts, dosDate, dosTime);
+  DoneReading(fd, key, keepable, true, facts);
   return true;
 }
 
 bool GetStreamDosTime(Stream* s, uint16_t* dosDate, uint16_t* dosTime) {
   if (s == nullptr) return false;
-  DosTimeOf(s->fd, dosDate, dosTime);
+  DosTimeOf(s->fd, s->reading ? s->facts : posix::FileFacts{}, dosDate, dosTime);
   return true;
 }
 
@@ -709,8 +758,10 @@ bool SetFileDosTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
     errno = EINVAL;
     return false;
   }
-  int fd = OpenRegularFile(path, O_WRONLY);
+  posix::SystemPath sys = posix::Resolve(path);
+  int fd = OpenRegularFile(sys, O_WRONLY);
   if (fd < 0) return false;
+  posix::NoteChanged(sys);
   // POSIX keeps no creation time that could be set; the last-access time
   // stays as it is.
   struct timespec times[2];

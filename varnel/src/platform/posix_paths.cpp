@@ -108,6 +108,12 @@ class Listing {
 
   std::string_view Name(const Entry& e) const { return {names_.data() + e.offset, e.length}; }
 
+  // The type of the entry of exactly this name, DT_UNKNOWN when there is none.
+  unsigned char TypeOf(std::string_view name) {
+    const Entry* e = Find(name);
+    return e != nullptr ? e->type : static_cast<unsigned char>(DT_UNKNOWN);
+  }
+
   // The smallest entry in byte order that matches `name` ignoring case but
   // is another name; nullptr when there is none.
   Entry* Variant(std::string_view name);
@@ -204,6 +210,7 @@ struct Cache {
   struct KeptFile {
     int fd;
     bool atStart;
+    FileFacts facts;  // what its open learnt
   };
   std::map<KeptKey, KeptFile> kept;
 };
@@ -352,6 +359,7 @@ SystemPath ResolveIn(Cache& c, const Spelled& sp, bool keep) {
     }
     // Neither the name nor another spelling of it stands there.
     r.absent = keep && !sp.trailingSeparator && listing != nullptr && listing->Complete() && !listing->Knows(name);
+    if (keep && !sp.trailingSeparator && listing != nullptr && listing->Complete()) r.type = listing->TypeOf(name);
   }
   r.path = Join(dir.path, name);
   if (sp.trailingSeparator) {
@@ -407,6 +415,8 @@ void NoteRemoved(const SystemPath& path) {
   if (Listing* l = ListingToUpdate(path)) l->Drop(path.name);
 }
 
+void NoteChanged(const SystemPath& path) { DropKept(path); }
+
 void ForgetDirectories() {
   if (t_call == nullptr) return;
   t_call.reset();
@@ -425,20 +435,21 @@ bool KeyOf(const SystemPath& path, KeptKey* key) {
   return true;
 }
 
-int TakeKept(const KeptKey& key) {
+int TakeKept(const KeptKey& key, FileFacts* facts) {
   if (t_call == nullptr) return -1;
   auto it = t_call->kept.find(key);
   if (it == t_call->kept.end()) return -1;
   Cache::KeptFile file = it->second;
+  *facts = file.facts;
   t_call->kept.erase(it);
   if (file.atStart || lseek(file.fd, 0, SEEK_SET) == 0) return file.fd;
   close(file.fd);
   return -1;
 }
 
-bool Keep(const KeptKey& key, int fd, bool atStart) {
+bool Keep(const KeptKey& key, int fd, bool atStart, const FileFacts& facts) {
   if (t_call == nullptr || t_call->kept.size() >= kMaxKept) return false;
-  return t_call->kept.emplace(key, Cache::KeptFile{fd, atStart}).second;
+  return t_call->kept.emplace(key, Cache::KeptFile{fd, atStart, facts}).second;
 }
 
 int OpenDescriptor(const char* path, int flags, mode_t mode) {

@@ -25,6 +25,9 @@ struct SystemPath {
   // The call's listing of the directory knows no such name: nothing stands
   // there, and the system need not be asked.
   bool absent = false;
+  // What the call's listing says stands there (a dirent d_type), DT_UNKNOWN
+  // (0) when it does not say.
+  unsigned char type = 0;
 };
 
 // A backslash separates directories, trailing blanks and dots of each
@@ -38,6 +41,8 @@ SystemPath Resolve(const char* path);
 // call keeps of the directory stays true.  `type` is a dirent d_type.
 void NoteCreated(const SystemPath& path, unsigned char type);
 void NoteRemoved(const SystemPath& path);
+// Its dates changed: what a kept descriptor's open learnt of it is old.
+void NoteChanged(const SystemPath& path);
 // Directories were moved: nothing kept can be trusted.
 void ForgetDirectories();
 
@@ -55,11 +60,19 @@ struct KeptKey {
   }
 };
 bool KeyOf(const SystemPath& path, KeptKey* key);
-// The kept descriptor, at offset 0, handed over; -1 when there is none.
-int TakeKept(const KeptKey& key);
+// What the open of a regular file learnt of it: its length and last-write
+// time then (known false: nothing was learnt).
+struct FileFacts {
+  bool known = false;
+  int64_t size = 0;
+  int64_t mtime = 0;
+};
+// The kept descriptor, at offset 0, handed over with what its open learnt;
+// -1 when there is none.
+int TakeKept(const KeptKey& key, FileFacts* facts);
 // Takes the descriptor over (atStart: its offset is 0); false when it is not
 // kept, and the caller closes it.
-bool Keep(const KeptKey& key, int fd, bool atStart);
+bool Keep(const KeptKey& key, int fd, bool atStart, const FileFacts& facts);
 // open(2), once more after closing the kept descriptors when the process
 // has run out of them.
 int OpenDescriptor(const char* path, int flags, mode_t mode = 0);
