@@ -115,26 +115,13 @@ TEST(Format, TextsLongerThanTheFormattersBuffer) {
   }
 }
 
-void Append(std::string& text, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  VFormatAppend(text, format, ap);
-  va_end(ap);
-}
-
-TEST(Format, AppendingKeepsTheTextBefore) {
-  std::string text = "head:";
-  Append(text, "%d|%-4s|", -5, "ab");
-  EXPECT_EQ(text, "head:-5|ab  |");
+// A piece longer than the formatter's own buffer goes into the text whole,
+// between the pieces around it.
+TEST(Format, PiecesLongerThanTheBufferPassWhole) {
   const std::string long600(600, 'L');
-  Append(text, "%s%05X", long600.c_str(), 0xABu);
-  EXPECT_EQ(text, "head:-5|ab  |" + long600 + "000AB");
-  Append(text, nullptr);
-  Append(text, "");
-  EXPECT_EQ(text, "head:-5|ab  |" + long600 + "000AB");
-  text.clear();
-  Append(text, "%c%%", 'z');
-  EXPECT_EQ(text, "z%");
+  EXPECT_EQ(Format("head:%d|%-4s|%s%05X", -5, "ab", long600.c_str(), 0xABu),
+            "head:-5|ab  |" + long600 + "000AB");
+  EXPECT_EQ(Format("%c%%", 'z'), "z%");
 }
 
 // The direct encoders write what the formatter gives for the same field.

@@ -46,8 +46,7 @@ inline void CopyShort(char* to, const char* from, size_t n) {
 // The common cases are inline; the spills are not, to keep them small.
 class Sink {
  public:
-  // Into a text of its own, or appended to `text`.
-  explicit Sink(std::string* text = nullptr) : out_(text != nullptr ? text : &own_) {}
+  Sink() = default;
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
 
@@ -81,22 +80,21 @@ class Sink {
   }
   // Puts what the buffer holds into the text.
   void Spill() {
-    out_->append(buffer_, used_);
+    own_.append(buffer_, used_);
     used_ = 0;
   }
 
  private:
   __attribute__((noinline)) void PutLong(const char* text, size_t n) {
     Spill();
-    out_->append(text, n);
+    own_.append(text, n);
   }
   __attribute__((noinline)) void FillLong(char c, int64_t n) {
     Spill();
-    out_->append(static_cast<size_t>(n), c);
+    own_.append(static_cast<size_t>(n), c);
   }
 
   std::string own_;
-  std::string* out_;  // where the buffer goes when it is full
   size_t used_ = 0;
   char buffer_[256];
 };
@@ -395,13 +393,6 @@ std::string VFormat(const char* format, va_list args) {
   Sink out;
   FormatInto(out, format, args);
   return out.Take();
-}
-
-void VFormatAppend(std::string& text, const char* format, va_list args) {
-  if (format == nullptr) return;
-  Sink out(&text);
-  FormatInto(out, format, args);
-  out.Spill();
 }
 
 std::string Format(const char* format, ...) {

@@ -21,9 +21,6 @@ namespace varnel {
 
 std::string VFormat(const char* format, va_list args);
 std::string Format(const char* format, ...);
-// Appends the formatted text to `text`, so that a caller formatting line
-// after line can keep one text and its room.
-void VFormatAppend(std::string& text, const char* format, va_list args);
 
 // Formats into a fixed buffer of `capacity` bytes (capacity >= 1); the text
 // is cut to capacity - 1 characters and always ends in a NUL.  Returns the

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -225,8 +225,8 @@ const char* const kTemporaryFbNames[] = {"MXRAM",  "CPNUM0", "CPNUM1", "CPNUM2",
                                          "CPNUM4", "CPNUM5", "CPNUM6", "CPNUM7", "CPNUM8",
                                          "CPNUM9", "RPTERM", "EEPxxx", "LIBxxx"};
 
-// The name of the RP file an FB's name leads to ("" for none that another
-// FB could have): the -8 and -32 variants share their base name's RP.
+// The name of the RP an FB's name leads to: the -8 and -32 variants share
+// their three-character base name's RP.
 std::string RpFbName(const char* name) {
   std::string n = name;
   if ((n.size() >= 5 && n.compare(3, 2, "-8") == 0) || (n.size() >= 6 && n.compare(3, 3, "-32") == 0))
