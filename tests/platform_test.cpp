@@ -891,6 +891,51 @@ TEST(PlatformEntries, LinksAreEntriesOfTheirOwn) {
   EXPECT_EQ(ReadFile(dir / "target"), "kept");
 }
 
+// One name under several spellings, as only POSIX holds it: each is found
+// with what stands there, and each is removed or renamed under exactly its
+// own name, within a call as outside one.
+TEST(PlatformEntries, EverySpellingOfANameOnItsOwn) {
+  for (bool inCall : {false, true}) {
+    SCOPED_TRACE(inCall ? "in a call" : "outside a call");
+    TempDir dir;
+    if (inCall) BeginCallCache();
+    WriteFile(dir / "abc.$$$", "lower");
+    WriteFile(dir / "ABC.$$$", "upper");
+    WriteFile(dir / "ABC.$$~", "backup");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "Abc.$$$");
+    std::filesystem::create_directory(dir / "aBC.$$$");
+    const std::string d = dir.Path();
+    const auto spellings = FindSpellings(d.c_str(), "ABC.$$$");
+    ASSERT_EQ(spellings.size(), 4u);
+    const std::pair<std::string, EntryKind> expected[] = {{"ABC.$$$", EntryKind::kFile},
+                                                          {"Abc.$$$", EntryKind::kLink},
+                                                          {"aBC.$$$", EntryKind::kDirectory},
+                                                          {"abc.$$$", EntryKind::kFile}};
+    for (size_t i = 0; i < spellings.size(); ++i) {
+      EXPECT_EQ(spellings[i].name, expected[i].first);
+      EXPECT_EQ(spellings[i].kind, expected[i].second) << expected[i].first;
+    }
+    EXPECT_TRUE(FindSpellings(d.c_str(), "ABD.$$$").empty());
+
+    // The backup name another spelling of which stands there is free.
+    EXPECT_TRUE(RenameSpelling(d.c_str(), "abc.$$$", "abc.$$~"));
+    EXPECT_FALSE(RenameSpelling(d.c_str(), "ABC.$$$", "ABC.$$~"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FALSE(RenameSpelling(d.c_str(), "abc.$$$", "x.$$$"));
+    EXPECT_TRUE(RemoveSpelling(d.c_str(), "Abc.$$$"));
+    EXPECT_FALSE(RemoveSpelling(d.c_str(), "Abc.$$$"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(RemoveSpelling(d.c_str(), "aBC.$$$"));  // a directory stays
+    EXPECT_EQ(ListDir(dir.Path()), (std::vector<std::string>{"ABC.$$$", "ABC.$$~", "aBC.$$$", "abc.$$~"}));
+    EXPECT_EQ(ReadFile(dir / "abc.$$~"), "lower");
+    EXPECT_EQ(ReadFile(dir / "ABC.$$~"), "backup");
+    // What the call keeps of the directory is in step.
+    EXPECT_EQ(FindSpellings(d.c_str(), "abc.$$~").size(), 2u);
+    EXPECT_EQ(FindSpellings(d.c_str(), "abc.$$$").size(), 2u);
+    if (inCall) EndCallCache();
+  }
+}
+
 TEST(PlatformSearch, LinksCountByWhatTheyName) {
   TempDir dir;
   WriteFile(dir / "real.sup", "");
@@ -956,6 +1001,9 @@ VARNEL_POSIX_ONLY(PlatformFiles, WriteErrorOfADeviceShowsAtFlushAndClose,
                   "needs /dev/full, a device Windows has no counterpart of")
 VARNEL_POSIX_ONLY(PlatformFiles, RealReadErrorIsNotEndOfFile, "needs /proc/self/mem")
 VARNEL_POSIX_ONLY(PlatformSearch, LinksCountByWhatTheyName, "needs POSIX symbolic links")
+VARNEL_POSIX_ONLY(PlatformEntries, EverySpellingOfANameOnItsOwn,
+                  "names that differ only in case cannot exist side by side on Windows; "
+                  "Win32Platform.SpellingsAreTheSystemsOneName covers the one spelling")
 VARNEL_POSIX_ONLY(PlatformEntries, LinksAreEntriesOfTheirOwn,
                   "symbolic links need a privilege on Windows; the layer refuses any reparse point there")
 VARNEL_POSIX_ONLY(PlatformShare, WriterDeniesWritersOfOtherProcesses,

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -299,6 +300,32 @@ TEST(Win32Platform, DeleteAndRenameUseTheSystemsNames) {
   EXPECT_TRUE(platform::Remove((dir / "new.$$~").c_str()));
   EXPECT_FALSE(platform::Remove((dir / "new.$$~").c_str()));
   EXPECT_TRUE(testing::ListDir(dir.Path()).empty());
+}
+
+// One name has one spelling here: the search finds it as the directory
+// holds it, whatever case it is asked in, and a wildcard of the name is no
+// wildcard.
+TEST(Win32Platform, SpellingsAreTheSystemsOneName) {
+  TempDir dir;
+  WriteFile(dir / "Abc.$$$", "x");
+  WriteFile(dir / "ABD.$$$", "y");
+  std::filesystem::create_directory(dir / "ABC.$$~");
+  const std::string d = dir.Path();
+  auto found = platform::FindSpellings(d.c_str(), "aBC.$$$");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].name, "Abc.$$$");
+  EXPECT_EQ(found[0].kind, platform::EntryKind::kFile);
+  EXPECT_TRUE(platform::FindSpellings(d.c_str(), "AB?.$$$").empty());
+  found = platform::FindSpellings(d.c_str(), "abc.$$~");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].kind, platform::EntryKind::kDirectory);
+
+  EXPECT_FALSE(platform::RenameSpelling(d.c_str(), "Abc.$$$", "abc.$$~"));
+  EXPECT_TRUE(platform::RenameSpelling(d.c_str(), "Abc.$$$", "Abc.$$1"));
+  EXPECT_TRUE(platform::RemoveSpelling(d.c_str(), "abc.$$1"));
+  EXPECT_FALSE(platform::RemoveSpelling(d.c_str(), "abc.$$1"));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(testing::ListDir(dir.Path()), (std::vector<std::string>{"ABC.$$~", "ABD.$$$"}));
 }
 
 TEST(Win32Platform, FaultHookFailsTheNamedOperationOnce) {

@@ -6,6 +6,7 @@
 // working directory.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -269,6 +270,179 @@ TEST_F(WorkingDirectoryTest, LinksInTheWorkingDirectoryAreNeverWrittenThrough) {
   GTEST_SKIP() << "symbolic links need a privilege on Windows; PlatformEntries covers the reparse-point check";
 }
 #endif
+
+// The jobs below add an Exec type 3 module with a driver of its own (kind
+// 4) or with the library directory's standard objects (kind 5), and FBC, a
+// packed FB without an RP, to the fixture's modules.
+class TemporarySpellingsTest : public WorkingDirectoryTest {
+ protected:
+  void SetUp() override {
+    WorkingDirectoryTest::SetUp();
+    Lib("EEP400.OBJ", testing::HeaderObject("EEP400"));
+    Lib("LIB400.OBJ", testing::LibraryObject());
+    testing::WritePackFile(lib + "DR3.MDV", testing::PackedDriver(4, "Exec 3 driver, own objects", 3));
+    testing::WritePackFile(lib + "DR5.MDV", testing::PackedDriver(5, "Exec 3 driver, standard objects", 3));
+  }
+
+  enum class Job { kExec32, kExec2Kind2, kExec3Kind4, kExec3Kind5, kExec5 };
+
+  std::string JobArg(Job job) const {
+    switch (job) {
+      case Job::kExec32: return ArgFileText({{1, "FBA"}, {2, "FBB"}, {3, "FBC"}}, "32C000000000");
+      case Job::kExec2Kind2: return ModuleArgText(Module::kExec33WithDriver);
+      case Job::kExec3Kind4: return ArgFileText({{15, "DR3"}, {1, "FBA"}}, "40C000000000");
+      case Job::kExec3Kind5: return ArgFileText({{15, "DR5"}, {1, "FBA"}, {2, "FBC"}}, "40C000000000");
+      case Job::kExec5: return ModuleArgText(Module::kExec5);
+    }
+    return {};
+  }
+
+  // Empties the working directory but for the ARG file.
+  void ClearWork() {
+    for (const std::string& entry : ListDir(work))
+      if (entry != "JOB.ARG") std::filesystem::remove_all(work + entry);
+  }
+};
+
+#ifndef _WIN32
+std::string Lower(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+// The name with the case of its first letter turned.
+std::string Turned(std::string name) {
+  for (char& c : name) {
+    if (std::isalpha(static_cast<unsigned char>(c))) {
+      c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+      break;
+    }
+  }
+  return name;
+}
+
+// Earlier calls and users leave files, links and dangling links under other
+// spellings of the call's temporary names, beside the call's own spelling or
+// without it.  A lookup that ignores case would find any of them; the call
+// puts every one aside (unpacked members) or removes it (generated objects),
+// writes its own file under its own spelling and links only what it wrote:
+// the download is the clean one, and what a link names stays as it was.
+TEST_F(TemporarySpellingsTest, StaleSpellingsOfEveryTemporaryFileAreNeverLinked) {
+  const struct {
+    Job job;
+    std::vector<const char*> names;
+  } jobs[] = {
+      {Job::kExec32,
+       {"FBA.$$$", "FBARP.$$$", "FBC.$$$", "FBCRP.$$$", "MXRAM.$$$", "CPNUM1.$$$", "CPNUM3.$$$", "CPNUM0CS.$$$"}},
+      {Job::kExec2Kind2,
+       {"DRV.$$$", "DRVRP.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "MXRAM.$$$", "CPNUM15.$$$", "CPNUM0.$$$"}},
+      {Job::kExec3Kind4, {"DR3.$$$", "DR3RP.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "FBARP.$$$", "CPNUM0.$$$"}},
+      {Job::kExec3Kind5, {"DR5.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "FBCRP.$$$", "CPNUM1.$$$"}},
+      {Job::kExec5, {"DRV5.$$$", "DRV5RP.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "FBC.$$$", "FBCRP.$$$", "RPTERM.$$$"}},
+  };
+  enum Kind { kFile, kLink, kDangling };
+  // Which spelling stands as what: the call's own, all lower case, the
+  // first letter's case turned.
+  struct Spelled {
+    std::string (*spell)(std::string);
+    Kind kind;
+  };
+  const auto own = [](std::string n) { return n; };
+  const std::vector<std::vector<Spelled>> traps = {
+      {{Lower, kFile}},
+      {{own, kFile}, {Lower, kFile}},
+      {{own, kFile}, {Lower, kLink}},
+      {{own, kLink}, {Lower, kFile}},
+      {{Lower, kDangling}, {Turned, kFile}},
+      {{own, kDangling}, {Lower, kFile}, {Turned, kLink}},
+      {{own, kFile}, {Lower, kFile}, {Turned, kFile}},
+  };
+  const std::string outside = dir.Path() + "outside/";
+  std::filesystem::create_directory(outside);
+  const std::string target = outside + "STALE.OBJ";
+  const std::string stale = StaleObject("STALE");
+  for (const auto& j : jobs) {
+    ArgText(JobArg(j.job));
+    const std::string expected = CleanDownload();
+    ASSERT_FALSE(expected.empty());
+    for (const char* name : j.names) {
+      for (size_t t = 0; t < traps.size(); ++t) {
+        SCOPED_TRACE(std::string(name) + ", trap " + std::to_string(t));
+        ClearWork();
+        WriteFile(target, stale);
+        std::filesystem::remove(outside + "NOTHING");
+        for (const Spelled& sp : traps[t]) {
+          const std::string path = work + sp.spell(name);
+          if (sp.kind == kFile) WriteFile(path, stale);
+          if (sp.kind == kLink) std::filesystem::create_symlink(target, path);
+          if (sp.kind == kDangling) std::filesystem::create_symlink(outside + "NOTHING", path);
+        }
+        EXPECT_EQ(Link(), 0) << Message() << Log();
+        EXPECT_EQ(Message(), "");
+        EXPECT_EQ(ReadFile(work + "MODULE.S1"), expected);
+        EXPECT_EQ(Submit().find("STALE"), std::string::npos);
+        EXPECT_EQ(ReadFile(target), stale);
+        EXPECT_FALSE(Exists(outside + "NOTHING"));
+      }
+    }
+  }
+}
+
+// Each spelling goes aside under its own backup name, and the older backups
+// of the name, in any spelling, make way for them; the call's member is
+// written under its own spelling.  (A failed call keeps its files.)
+TEST_F(TemporarySpellingsTest, EachSpellingKeepsABackupOfItsOwn) {
+  WriteFile(work + "FBARP.$$$", "upper");
+  WriteFile(work + "fbarp.$$$", "lower");
+  WriteFile(work + "FBARP.$$~", "an older backup");
+  WriteFile(work + "FbaRP.$$~", "another older backup");
+  message.assign(kMessageLength, 'x');
+  ASSERT_NE(Varnel("JOB.ARG", nullptr, work.c_str(), "JOB.LOG", "JOB.SUB", "NO-SUCH-DIR/MODULE.S1", 3,
+                   message.data(), kMessageLength),
+            0);
+  EXPECT_EQ(ReadFile(work + "FBARP.$$~"), "upper");
+  EXPECT_EQ(ReadFile(work + "fbarp.$$~"), "lower");
+  EXPECT_FALSE(Exists(work + "FbaRP.$$~"));
+  EXPECT_FALSE(Exists(work + "fbarp.$$$"));
+  EXPECT_TRUE(ReadFile(work + "FBARP.$$$").starts_with("S0"));
+}
+#else
+TEST_F(TemporarySpellingsTest, StaleSpellingsOfEveryTemporaryFileAreNeverLinked) {
+  GTEST_SKIP() << "one Windows directory holds a name in one spelling only";
+}
+#endif
+
+// An earlier file in the way of the call's own that cannot be put aside,
+// because a directory takes its backup name in any spelling: the call stops
+// before it writes, naming that file, and the file stays as it was.  Without
+// the directory the same call links the clean download.
+TEST_F(TemporarySpellingsTest, AnEntryThatCannotBePutAsideStopsTheCall) {
+  const struct {
+    Job job;
+    const char* stale;
+    const char* backup;  // the directory
+  } cases[] = {
+      {Job::kExec32, "FBA.$$$", "FBA.$$~"},
+      {Job::kExec32, "FBCRP.$$$", "FBCRP.$$~"},
+      {Job::kExec2Kind2, "DRVRP.$$$", "DRVRP.$$~"},
+      {Job::kExec3Kind5, "EEPxxx.$$$", "EEPxxx.$$~"},
+#ifndef _WIN32
+      {Job::kExec32, "fbarp.$$$", "FbaRP.$$~"},
+      {Job::kExec5, "drv5.$$$", "DRV5.$$~"},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stale);
+    ArgText(JobArg(c.job));
+    ClearWork();
+    WriteFile(work + c.stale, StaleObject("STALE"));
+    std::filesystem::create_directory(work + c.backup);
+    ExpectFailure(1013, Incomplete(c.stale, EEXIST));
+    EXPECT_EQ(ReadFile(work + c.stale), StaleObject("STALE"));
+    std::filesystem::remove(work + c.backup);
+    ExpectCleanLink();
+  }
+}
 
 // The clean-up after a successful call deletes every "*.$$?" file of the
 // working directory but the open log itself: a file that only shares the

@@ -1,7 +1,10 @@
 // File and path helpers.
 #include "files.h"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "format.h"
 
@@ -43,21 +46,68 @@ int FileExists(const char* path) {
   return 1;
 }
 
+namespace {
+
+// The backup name of a name: a trailing '.' dropped, then the last character
+// replaced by '~'.  false when nothing is left to mark.
+bool MarkAsBackup(std::string& name) {
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  if (name.empty()) return false;
+  name.back() = '~';
+  return true;
+}
+
+}  // namespace
+
 int BackupExistingFile(const char* path) {
   // A link is put aside as well, even one that names nothing: a file written
   // in its place would land wherever it points.
   if (path == nullptr || std::strlen(path) > kMaxPath) return 0;
   if (!FileExists(path) && !platform::IsLink(path)) return 0;
-  char backup[kMaxPath + 1];
-  CopyBounded(backup, path, kMaxPath);
-  size_t n = std::strlen(backup);
-  if (n > 0 && backup[n - 1] == '.') backup[--n] = '\0';
+  std::string backup = path;
   // Nothing left to mark as a backup: leave the file where it is.
-  if (n == 0) return 0;
-  backup[n - 1] = '~';
-  platform::Remove(backup);
-  platform::Rename(path, backup);
+  if (!MarkAsBackup(backup)) return 0;
+  platform::Remove(backup.c_str());
+  platform::Rename(path, backup.c_str());
   return 1;
+}
+
+bool BackupEverySpelling(const char* directory, const char* name, EntryFailure* failure) {
+  std::vector<platform::Spelling> spellings = platform::FindSpellings(directory, name);
+  std::erase_if(spellings, [](const platform::Spelling& s) { return s.kind == platform::EntryKind::kDirectory; });
+  std::string backup = name;
+  if (spellings.empty() || !MarkAsBackup(backup)) return true;
+  // The older backups go first, so that each spelling put aside below keeps
+  // a backup of its own.  What cannot go (a directory) takes the backup
+  // name from every spelling, as one name of any case does on Windows.
+  int taken = 0;  // why the backup name is not free, 0 while it is
+  for (const platform::Spelling& older : platform::FindSpellings(directory, backup.c_str())) {
+    if (older.kind == platform::EntryKind::kDirectory) {
+      taken = EEXIST;
+    } else if (!platform::RemoveSpelling(directory, older.name.c_str())) {
+      taken = platform::LastError();
+    }
+  }
+  for (const platform::Spelling& s : spellings) {
+    std::string aside = s.name;
+    MarkAsBackup(aside);
+    if (taken == 0 && platform::RenameSpelling(directory, s.name.c_str(), aside.c_str())) continue;
+    *failure = {s.name, taken != 0 ? taken : platform::LastError()};
+    return false;
+  }
+  return true;
+}
+
+bool RemoveOtherSpellings(const char* directory, const char* name, EntryFailure* failure) {
+  for (const platform::Spelling& s : platform::FindSpellings(directory, name)) {
+    if (s.kind == platform::EntryKind::kDirectory) continue;
+    if (s.kind == platform::EntryKind::kFile && s.name == name) continue;
+    if (!platform::RemoveSpelling(directory, s.name.c_str())) {
+      *failure = {s.name, platform::LastError()};
+      return false;
+    }
+  }
+  return true;
 }
 
 void CopyBounded(char* destination, const char* source, size_t n) {

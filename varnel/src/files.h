@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -26,6 +27,24 @@ int FileExists(const char* path);
 // to its backup name (last character replaced by '~', a trailing '.' dropped
 // first).  1 when something stood there and was put aside.
 int BackupExistingFile(const char* path);
+// An entry of a directory that could not be put aside or removed, and the
+// error number that says why.
+struct EntryFailure {
+  std::string name;
+  int error = 0;
+};
+// Puts aside every entry of `directory` whose name is `name` in any case
+// (files and links, dangling ones too, and whatever else is no directory),
+// each under its own backup name, once the older backups of that name, in
+// any spelling, are gone.  Directories stay where they are.  false, with
+// *failure filled in, when an entry cannot be put aside.
+bool BackupEverySpelling(const char* directory, const char* name, EntryFailure* failure);
+// Removes every entry of `directory` whose name is `name` in any case that
+// a file about to be written under exactly that name could be mistaken for
+// or written through: the other spellings and the links.  A regular file of
+// exactly that name stays, to be replaced in place; directories stay.  false,
+// with *failure filled in, when an entry cannot be removed.
+bool RemoveOtherSpellings(const char* directory, const char* name, EntryFailure* failure);
 // Copies at most n characters of source (nullptr = "") into destination,
 // NUL-filling the rest of the n bytes, and stores a NUL at destination[n].
 void CopyBounded(char* destination, const char* source, size_t n);

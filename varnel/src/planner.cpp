@@ -97,6 +97,11 @@ struct PlannerState : StageFrame<PlanParams> {
   platform::Stream* submit = nullptr;
   // The CPNUMn objects written in this run.
   bool cpnumWritten[16] = {};
+  // The paths of the temporary files this run wrote.  What the submit file
+  // names of the working directory's own is this run's because it is on
+  // this list, never because a file of that name is found there: an earlier
+  // call's file, in whatever spelling, is never linked.
+  std::vector<std::string> written;
   // The *.SUP entries, listed once per run and used by both passes.
   bool supplementsListed = false;
   std::vector<std::string> supplements;
@@ -437,17 +442,42 @@ void LogPackFileDate(const char* path) {
   PrintFileDate(path, date, time);
 }
 
-// Unpacks one required member; a member that cannot be written is error 10.
-void UnpackRequired(int member, int unscramble, const char* errorName, const char* packPath,
-                    const char* fileName) {
-  if (!ExtractPackMember(member, unscramble, "%s%s", WorkDir(), fileName))
-    State().Fail(10, errorName, ".OBJ", packPath);
+void NoteWritten(const std::string& path) { State().written.push_back(path); }
+
+bool Written(const std::string& path) {
+  const std::vector<std::string>& written = State().written;
+  return std::any_of(written.begin(), written.end(),
+                     [&](const std::string& w) { return EqualIgnoringCase(w, path); });
 }
 
-// A stale temporary file of an earlier run must not pass for this run's.
+// An entry in the way of a temporary file that cannot be moved or removed
+// would be found in place of this run's file: the run stops before it
+// writes.
+[[noreturn]] void FailOnEntry(const EntryFailure& failure) {
+  std::string reason = platform::SystemErrorText(failure.error);
+  State().Fail(13, WorkDir(), failure.name.c_str(), reason.c_str());
+}
+
+// A stale temporary file of an earlier run must not pass for this run's:
+// it goes aside under every spelling of its name.
 void PutAside(const char* fileName) {
   std::string path = std::string(WorkDir()) + fileName;
-  BackupExistingFile(path.c_str());
+  // Too long a path names no file this run writes.
+  if (path.size() > kMaxPath) return;
+  EntryFailure failure;
+  if (!BackupEverySpelling(WorkDir(), fileName, &failure)) FailOnEntry(failure);
+  std::erase_if(State().written, [&](const std::string& w) { return EqualIgnoringCase(w, path); });
+}
+
+// Unpacks one required member; a member that is absent or cannot be written
+// is error 10.
+void UnpackRequired(int member, int unscramble, const char* errorName, const char* packPath,
+                    const char* fileName) {
+  if (PackMemberSize(member) == 0) State().Fail(10, errorName, ".OBJ", packPath);
+  PutAside(fileName);
+  if (!ExtractPackMember(member, unscramble, "%s%s", WorkDir(), fileName))
+    State().Fail(10, errorName, ".OBJ", packPath);
+  NoteWritten(std::string(WorkDir()) + fileName);
 }
 
 void UnpackDriver(const FbEntry& row, const char* packPath) {
@@ -686,8 +716,10 @@ const char* const kCpnumS2[16] = {
 // ends the stage.
 bool WriteTemplateFile(const char* fileName, const std::string& text) {
   std::string path = std::string(WorkDir()) + fileName;
-  // Written in the working directory itself, never where a link points.
-  if (path.size() <= kMaxPath && platform::IsLink(path.c_str())) platform::Remove(path.c_str());
+  // Written in the working directory itself, never where a link points,
+  // and under no other spelling than this one.
+  EntryFailure failure;
+  if (path.size() <= kMaxPath && !RemoveOtherSpellings(WorkDir(), fileName, &failure)) FailOnEntry(failure);
   platform::Stream* f = OpenTemporary(path.c_str());
   if (f == nullptr) {
     // An earlier object of that name that cannot be replaced would be
@@ -702,6 +734,7 @@ bool WriteTemplateFile(const char* fileName, const std::string& text) {
     std::string reason = platform::SystemErrorText(platform::LastError());
     State().Fail(13, WorkDir(), fileName, reason.c_str());
   }
+  NoteWritten(path);
   return true;
 }
 
@@ -786,50 +819,63 @@ void WriteDmpDefines() {
   if (std::strncmp(text, "40", 2) == 0) SubmitLine("DEFINE   DMP_423A        12\n");
 }
 
-void SubmitHeaderFile(const std::string& path) {
+// A header of the working directory (`temporary`) is one this run wrote.
+void SubmitHeaderFile(const std::string& path, bool temporary) {
   State().Print(1, "Submitting header: %s\n", path.c_str());
   SubmitLine("FILE     %s\n", path.c_str());
-  if (path.find("$$$") != std::string::npos) {
+  if (temporary) {
+    if (!Written(path)) State().Fail(2, path.c_str());
+  } else if (path.find("$$$") != std::string::npos) {
     if (!FileExists(path.c_str())) State().Fail(2, path.c_str());
   } else {
     LogFileDate(path.c_str());
   }
 }
 
+// The header object of a driver: its own, unpacked by this run, or the
+// library directory's standard one.
+void SubmitDriverHeader(bool own, const std::string& standard) {
+  if (own) {
+    SubmitHeaderFile(std::string(WorkDir()) + "EEPxxx.$$$", true);
+  } else {
+    SubmitHeaderFile(std::string(LibDir()) + standard, false);
+  }
+}
+
+void SubmitMxram() {
+  WriteMxramObject();
+  SubmitHeaderFile(std::string(WorkDir()) + "MXRAM.$$$", true);
+}
+
 void SubmitExecHeader() {
-  std::string work = WorkDir();
   std::string lib = LibDir();
-  std::string unpacked = work + "EEPxxx.$$$";
   switch (ExecType()) {
     case 1:
-      WriteMxramObject();
-      SubmitHeaderFile(work + "MXRAM.$$$");
-      SubmitHeaderFile(OwnDriverObjects() ? unpacked : lib + "EEPROM.OBJ");
+      SubmitMxram();
+      SubmitDriverHeader(OwnDriverObjects(), "EEPROM.OBJ");
       break;
     case 2:
-      WriteMxramObject();
-      SubmitHeaderFile(work + "MXRAM.$$$");
-      SubmitHeaderFile(OwnDriverObjects() ? unpacked : lib + "EEPCOM.OBJ");
+      SubmitMxram();
+      SubmitDriverHeader(OwnDriverObjects(), "EEPCOM.OBJ");
       break;
     case 3:
-      SubmitHeaderFile(OwnDriverObjects() ? unpacked : lib + "EEP400.OBJ");
+      SubmitDriverHeader(OwnDriverObjects(), "EEP400.OBJ");
       break;
     case 4:
-      SubmitHeaderFile(OwnDriverObjects() ? unpacked : lib + "EEPQX4.OBJ");
+      SubmitDriverHeader(OwnDriverObjects(), "EEPQX4.OBJ");
       break;
     case 5:
-      SubmitHeaderFile(State().driverPacked ? unpacked : lib + "EEP500.OBJ");
+      SubmitDriverHeader(State().driverPacked != 0, "EEP500.OBJ");
       break;
     case 6: {
-      WriteMxramObject();
-      SubmitHeaderFile(work + "MXRAM.$$$");
+      SubmitMxram();
       std::string special = lib + "EEP360.OBJ";
       if (FileExists(special.c_str())) {
         State().Progress("Including the special EEP360.OBJ header for Exec 3.6.\n");
-        SubmitHeaderFile(special);
+        SubmitHeaderFile(special, false);
       } else {
         State().Progress("EEP360.OBJ not found. Defaulting to the standard EEPROM.OBJ.\n");
-        SubmitHeaderFile(lib + "EEPROM.OBJ");
+        SubmitHeaderFile(lib + "EEPROM.OBJ", false);
       }
       break;
     }
@@ -887,7 +933,7 @@ void SubmitRpFiles() {
       const FbEntry& row = st.fbList.rows[i];
       if (row.packed) {
         std::string path = std::string(WorkDir()) + row.name + "RP.$$$";
-        if (!FileExists(path.c_str())) continue;
+        if (!Written(path)) continue;
         st.Print(1, "Submitting RP \"%s\"\n", path.c_str());
         SubmitLine("FILE     %s\n", path.c_str());
       } else {
@@ -906,7 +952,7 @@ void SubmitRpFiles() {
       const FbEntry& row = st.fbList.rows[i];
       if (!row.packed) st.Fail(15, row.name);
       std::string path = std::string(WorkDir()) + row.name + "RP.$$$";
-      if (!FileExists(path.c_str())) continue;
+      if (!Written(path)) continue;
       st.Print(1, "Submitting RP \"%s\"\n", path.c_str());
       SubmitLine("FILE     %s\n", path.c_str());
       ++st.params->rpFilesSubmitted;
@@ -1022,6 +1068,7 @@ int RunPlanner(PlanParams* params) {
   st.supplementsListed = false;
   st.supplements.clear();
   std::fill(std::begin(st.cpnumWritten), std::end(st.cpnumWritten), false);
+  st.written.clear();
   st.fbList.count = 0;
   std::memset(params->statusToken, 0, sizeof params->statusToken);
   std::memset(params->firmwareFileName, 0, sizeof params->firmwareFileName);

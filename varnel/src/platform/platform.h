@@ -95,6 +95,24 @@ bool IsStreamFile(Stream* stream, const char* path);
 bool Remove(const char* path);
 bool Rename(const char* from, const char* to);
 
+// What stands under a name of a directory, a link not followed.
+enum class EntryKind { kFile, kLink, kDirectory, kOther };
+struct Spelling {
+  std::string name;  // as the directory holds it
+  EntryKind kind;
+};
+// Every entry of `directory` (a plain prefix carrying its own trailing
+// separator, or empty for the current directory) whose name equals `name`
+// ignoring ASCII case, the name as spelled among them, ordered by name in
+// byte order.  One name can stand under several spellings on POSIX, where
+// the lookups of the rules above would find only one of them.
+std::vector<Spelling> FindSpellings(const char* directory, const char* name);
+// Remove and Rename for an entry of exactly that name in `directory`, never
+// another spelling of it.  RenameSpelling refuses (EEXIST) when `to` stands
+// there already; errno tells why either failed.
+bool RemoveSpelling(const char* directory, const char* name);
+bool RenameSpelling(const char* directory, const char* from, const char* to);
+
 // Last-write date and time of a file as DOS date and time, the time taken as
 // UTC.  Returns false when the file cannot be opened; a time that cannot be
 // read or converted gives date and time 0 with the result true.

@@ -715,6 +715,55 @@ bool Rename(const char* from, const char* to) {
   return true;
 }
 
+std::vector<Spelling> FindSpellings(const char* directory, const char* name) {
+  std::vector<Spelling> found;
+  std::vector<std::string> names;
+  if (directory == nullptr || name == nullptr || !posix::Spellings(directory, name, &names)) return found;
+  for (std::string& spelling : names) {
+    // The listing may be older than the entry's going: the system decides.
+    struct stat st;
+    posix::SystemPath sys = posix::ResolveEntry(directory, spelling);
+    if (!Lstat(sys, &st)) {
+      posix::NoteRemoved(sys);
+      continue;
+    }
+    EntryKind kind = S_ISREG(st.st_mode)   ? EntryKind::kFile
+                     : S_ISLNK(st.st_mode) ? EntryKind::kLink
+                     : S_ISDIR(st.st_mode) ? EntryKind::kDirectory
+                                           : EntryKind::kOther;
+    found.push_back({std::move(spelling), kind});
+  }
+  std::sort(found.begin(), found.end(), [](const Spelling& a, const Spelling& b) { return a.name < b.name; });
+  return found;
+}
+
+bool RemoveSpelling(const char* directory, const char* name) {
+  if (directory == nullptr || name == nullptr) return false;
+  posix::SystemPath sys = posix::ResolveEntry(directory, name);
+  bool ok = unlink(sys.path.c_str()) == 0;
+  int error = errno;
+  if (ok || error == ENOENT) posix::NoteRemoved(sys);
+  errno = error;
+  return ok;
+}
+
+bool RenameSpelling(const char* directory, const char* from, const char* to) {
+  if (directory == nullptr || from == nullptr || to == nullptr) return false;
+  posix::SystemPath src = posix::ResolveEntry(directory, from);
+  posix::SystemPath dst = posix::ResolveEntry(directory, to);
+  struct stat a, b;
+  if (!Lstat(src, &a)) return false;
+  if (Lstat(dst, &b)) {
+    errno = EEXIST;
+    return false;
+  }
+  if (rename(src.path.c_str(), dst.path.c_str()) != 0) return false;
+  posix::NoteRemoved(src);
+  posix::NoteCreated(dst, EntryType(a.st_mode));
+  if (S_ISDIR(a.st_mode)) posix::ForgetDirectories();
+  return true;
+}
+
 namespace {
 
 // The last-write time of an open file as DOS date and time, 0 and 0 when it

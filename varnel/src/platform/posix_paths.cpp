@@ -125,6 +125,15 @@ class Listing {
     return known;
   }
 
+  // Calls f(name) for each entry that matches `name` ignoring case, itself
+  // included.
+  template <typename F>
+  void ForEachSpelling(std::string_view name, F&& f) {
+    Probe(common::FoldedHash(name), [&](Entry& e) {
+      if (EqualIgnoringCase(Name(e), name)) f(Name(e));
+    });
+  }
+
   // Calls f(name, type) for each entry; the name is NUL-terminated.
   template <typename F>
   void ForEach(F&& f) const {
@@ -389,6 +398,33 @@ SystemPath Resolve(const char* path) {
   }
   Cache once;
   return ResolveIn(once, sp, false);
+}
+
+SystemPath ResolveEntry(const char* directory, const std::string& name) {
+  Spelled sp(directory);
+  SystemPath r;
+  if (t_call == nullptr) {
+    Cache once;
+    r.path = Join(DirectoryOf(once, sp, sp.parts.size()).path, name);
+    return r;
+  }
+  Directory& d = DirectoryOf(*t_call, sp, sp.parts.size());
+  r.path = Join(d.path, name);
+  if (!d.missing) {
+    r.directory = &d;
+    r.name = name;
+  }
+  return r;
+}
+
+bool Spellings(const char* directory, const std::string& name, std::vector<std::string>* found) {
+  Spelled sp(directory);
+  Cache once;
+  Cache& c = t_call != nullptr ? *t_call : once;
+  Directory& d = DirectoryOf(c, sp, sp.parts.size());
+  if (d.missing || !d.listable) return false;
+  ListingOf(c, d).ForEachSpelling(name, [&](std::string_view spelling) { found->emplace_back(spelling); });
+  return true;
 }
 
 namespace {

@@ -37,6 +37,15 @@ struct SystemPath {
 // file keeps its caller's name.
 SystemPath Resolve(const char* path);
 
+// The entry of exactly `name` in `directory` (a prefix as varnel forms it):
+// the directory resolved as any path's is, the name taken as it is, never
+// another spelling of it.
+SystemPath ResolveEntry(const char* directory, const std::string& name);
+// The names of the entries of `directory` that equal `name` ignoring case,
+// as the call's listing knows them (outside a call, as the directory lists
+// now); false when the directory cannot be listed.
+bool Spellings(const char* directory, const std::string& name, std::vector<std::string>* found);
+
 // What this process did to an entry, told once it is done, so that what a
 // call keeps of the directory stays true.  `type` is a dirent d_type.
 void NoteCreated(const SystemPath& path, unsigned char type);

@@ -17,9 +17,11 @@
 #endif
 #include <windows.h>
 
+#include <direct.h>
 #include <io.h>
 #include <share.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,7 @@
 #include <ctime>
 #include <utility>
 
+#include "ascii.h"
 #include "format.h"
 #include "platform/common.h"
 
@@ -370,6 +373,46 @@ bool Remove(const char* path) { return path != nullptr && DeleteFileA(path) != 0
 // The runtime's rename never replaces an existing file, as the rule wants.
 bool Rename(const char* from, const char* to) {
   return from != nullptr && to != nullptr && std::rename(from, to) == 0;
+}
+
+std::vector<Spelling> FindSpellings(const char* directory, const char* name) {
+  std::vector<Spelling> found;
+  if (directory == nullptr || name == nullptr) return found;
+  std::string search = std::string(directory) + name;
+  WIN32_FIND_DATAA entry;
+  HANDLE h = FindFirstFileA(search.c_str(), &entry);
+  if (h == INVALID_HANDLE_VALUE) return found;
+  do {
+    // A '?' or '*' of the name is a wildcard to the search, and the search
+    // matches 8.3 aliases too: only the name itself counts.
+    if (!EqualIgnoringCase(entry.cFileName, name)) continue;
+    DWORD a = entry.dwFileAttributes;
+    EntryKind kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::kLink
+                     : (a & FILE_ATTRIBUTE_DIRECTORY) != 0   ? EntryKind::kDirectory
+                     : (a & FILE_ATTRIBUTE_DEVICE) != 0      ? EntryKind::kOther
+                                                             : EntryKind::kFile;
+    found.push_back({entry.cFileName, kind});
+  } while (FindNextFileA(h, &entry));
+  FindClose(h);
+  std::sort(found.begin(), found.end(), [](const Spelling& a, const Spelling& b) { return a.name < b.name; });
+  return found;
+}
+
+// Through the runtime, which sets errno.  A link to a directory is removed
+// as a directory, the link itself and not what it names.
+bool RemoveSpelling(const char* directory, const char* name) {
+  if (directory == nullptr || name == nullptr) return false;
+  std::string path = std::string(directory) + name;
+  DWORD a = GetFileAttributesA(path.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return _rmdir(path.c_str()) == 0;
+  return std::remove(path.c_str()) == 0;
+}
+
+bool RenameSpelling(const char* directory, const char* from, const char* to) {
+  if (directory == nullptr || from == nullptr || to == nullptr) return false;
+  return Rename((std::string(directory) + from).c_str(), (std::string(directory) + to).c_str());
 }
 
 namespace {
