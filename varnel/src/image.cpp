@@ -1211,7 +1211,9 @@ int ParseModuleStatus(const char* token, ModuleStatus* s) {
   return count;
 }
 
+#if defined(VARNEL_TEST_SEAMS)
 const ModuleStatus& CurrentModuleStatus() { return State().status; }
+#endif
 
 #if defined(VARNEL_FAULT_HOOK)
 void FailRpNodeAllocation(int n) { State().failNodeAt = n < 0 ? 0 : n; }

@@ -1113,8 +1113,6 @@ int RunLinker(LinkParams* params) {
 
 uint8_t* LinkedImage() { return State().image; }
 
-uint8_t* LinkedImageUsed() { return State().used; }
-
 void WriteS1Records(platform::Stream* stream) {
   const uint8_t* data = State().image;
   const uint8_t* used = State().used;
@@ -1147,6 +1145,10 @@ void WriteS1Records(platform::Stream* stream) {
   platform::WriteText(stream, "S9030000FC\n");
 }
 
+#if defined(VARNEL_TEST_SEAMS)
+uint8_t* LinkedImageUsed() { return State().used; }
+
 int LinkerModuleCounter() { return State().moduleCounter; }
+#endif
 
 }  // namespace varnel
