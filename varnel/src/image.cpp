@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 
@@ -54,7 +55,29 @@ constexpr uint32_t kMicroblockEntries = 256;
 constexpr uint32_t kMicroblockBytes = 2 * kMicroblockEntries;
 constexpr uint32_t kMaxRecordData = 64;
 
-constexpr const char* kImageMessages[17] = {
+// The image builder's errors: error n is reported with kImageMessages[n]
+// and the result code kImageErrorBase + n.
+enum ImageErrorNumber {
+  kErrOpen = 1,  // a file of the working directory
+  kErrReopen = 2,  // raised nowhere
+  kErrTooManyFiles = 3,  // raised nowhere
+  kErrIncomplete = 4,
+  kErrInternal = 5,
+  kErrGfbFit = 6,
+  kErrDriverFit = 7,
+  kErrEndOfFile = 8,
+  kErrChecksum = 9,
+  kErrFormat = 10,
+  kErrShortChunk = 11,
+  kErrRecordLine = 12,  // raised nowhere
+  kErrSupplement = 13,
+  kErrScreenFile = 14,  // raised nowhere
+  kErrSectorMap = 15,
+  kErrNoFlashSize = 16,
+  kImageErrorCount
+};
+
+constexpr const char* kImageMessages[] = {
     "No Error\n",
     "Cannot open file \"%s\" in directory \"%s\".\nWhat to check - Does the directory exist?  Is "
     "the disk full?  Remember that compressed drives often report false free space.  ",
@@ -84,21 +107,7 @@ constexpr const char* kImageMessages[17] = {
     "information is critical\nto the memory download process. Make sure you are online and\ntry "
     "downloading again.",
 };
-
-enum ImageErrorNumber {
-  kErrOpen = 1,
-  kErrIncomplete = 4,
-  kErrInternal = 5,
-  kErrGfbFit = 6,
-  kErrDriverFit = 7,
-  kErrEndOfFile = 8,
-  kErrChecksum = 9,
-  kErrFormat = 10,
-  kErrShortChunk = 11,
-  kErrSupplement = 13,
-  kErrSectorMap = 15,
-  kErrNoFlashSize = 16,
-};
+static_assert(std::size(kImageMessages) == kImageErrorCount);
 
 constexpr const char* kSectionNames[kLoadedSectionSlots] = {"BOOT", "EXEC", "CORE", "MAIN",
                                                             "",     "",     "",     ""};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "ascii.h"
@@ -39,6 +40,22 @@ constexpr int kExternSlotBits = 13;
 // Image windows for every Exec type but 5.
 constexpr uint32_t kS1End = 0xC000;
 
+// The linker's errors: error n is reported with kLinkMessages[n] and the
+// result code kLinkerErrorBase + n.
+enum LinkerErrorNumber {
+  kErrNoFit = kLinkerErrorNoFit,
+  kErrOpen = 2,  // a file of the working directory
+  kErrObjectOpen = 3,
+  kErrTooManyFiles = 4,
+  kErrTableFull = 5,
+  kErrTooManySections = 6,
+  kErrIncomplete = 7,
+  kErrCorruptFile = 8,
+  kErrUnresolved = 9,
+  kErrImageCapacity = 10,
+  kLinkerErrorCount
+};
+
 const char* const kLinkMessages[] = {
     "No Error\n",
     "The FB's specified will not fit in this module.\nWhat to check - 1) Reduce the number of "
@@ -68,6 +85,7 @@ const char* const kLinkMessages[] = {
     "to handle.\nWhat to check - Try loading fewer FB's, or contact Technical Support to see if "
     "there is an updated linker.\n",
 };
+static_assert(std::size(kLinkMessages) == kLinkerErrorCount);
 
 struct InputFileEntry {
   char path[kMaxPath + 1];
@@ -338,7 +356,7 @@ void PokeImage(uint32_t loc, uint8_t b) {
   LinkerState& st = State();
   if (st.Logs(0)) LogPoke(loc, b);
   if (st.params->execType == 5) {
-    if (loc >= kImageSize) st.Fail(10);
+    if (loc >= kImageSize) st.Fail(kErrImageCapacity);
   } else if (!(loc < 0x6000 || (loc >= 0x8000 && loc <= 0xBFFF))) {
     return;
   }
@@ -349,7 +367,7 @@ void PokeImage(uint32_t loc, uint8_t b) {
 void AddFixup(uint32_t loc, uint32_t type, uint32_t value) {
   LinkerState& st = State();
   st.fixups[st.fixupCount] = {loc, type, value};
-  if (++st.fixupCount == kFixupCapacity) st.Fail(5, "Fixups");
+  if (++st.fixupCount == kFixupCapacity) st.Fail(kErrTableFull, "Fixups");
 }
 
 // Stores a global and counts it; the one that fills the table is stored
@@ -363,7 +381,7 @@ void AddGlobal(int region, int offset, const char* name, size_t length, uint32_t
   StoreName(e.name, name, length);
   e.address = address;
   IndexGlobal(i);
-  if (++st.globalCount == kGlobalCapacity) st.Fail(5, "Globals");
+  if (++st.globalCount == kGlobalCapacity) st.Fail(kErrTableFull, "Globals");
 }
 
 // ---- object records ---------------------------------------------------------
@@ -479,14 +497,14 @@ int RecordDataLength() { return std::max(State().record.count - 1, 0); }
   LinkerState& st = State();
   st.Print(0, "ERROR - Damaged record %d in file \"%s\"\n", st.record.recordNumber,
            st.currentFile->path);
-  st.Fail(8);
+  st.Fail(kErrCorruptFile);
 }
 
 // An object file that cannot be opened, or that fails to read: the link
 // never goes on with what was read of it.
 [[noreturn]] void UnreadableObject(const InputFileEntry& f) {
   State().Print(0, "Cannot open input file %s\n", f.path);
-  State().Fail(3, f.path);
+  State().Fail(kErrObjectOpen, f.path);
 }
 
 // Reads the next record.  Damage is fatal where a module is being loaded;
@@ -581,7 +599,7 @@ platform::Stream* OpenWorkFile(const char* name, const char* mode, const char* l
     State().Print(2, logFormat, path);
     stream = OpenShared(path, mode);
   }
-  if (stream == nullptr) State().Fail(2, name, State().params->workDir);
+  if (stream == nullptr) State().Fail(kErrOpen, name, State().params->workDir);
   return stream;
 }
 
@@ -603,7 +621,7 @@ void CloseSubmitFile() { CloseInput(State().submitFile); }
 void CheckSubmitRead() {
   LinkerState& st = State();
   if (platform::ReadFailed(st.submitFile))
-    st.Fail(2, st.params->submitFileName, st.params->workDir);
+    st.Fail(kErrOpen, st.params->submitFileName, st.params->workDir);
 }
 
 // Reads one whole line; a line longer than the buffer keeps its start and
@@ -652,7 +670,7 @@ void ReadInputFileLine(const char* rest, int isFile, bool lineOverlong) {
   std::memcpy(f.path, rest, std::min(n, kMaxPath));
   f.path[std::min(n, kMaxPath)] = '\0';
   st.Print(0, isFile ? "FILE -    %s\n" : "LIBRARY - %s\n", f.path);
-  if (++st.fileCount == kFileCapacity) st.Fail(4);
+  if (++st.fileCount == kFileCapacity) st.Fail(kErrTooManyFiles);
 }
 
 void ReadDefineLine(const char* rest) {
@@ -681,7 +699,7 @@ void ReadSectionLine(const char* rest) {
   ScanText(rest, "%x-%x", &s.start, &s.end);
   s.next = s.start;
   st.Print(0, "SECTION - %4s = %04X-%04X\n", s.name, s.start, s.end);
-  if (++st.sectionCount == kSectionCapacity) st.Fail(6);
+  if (++st.sectionCount == kSectionCapacity) st.Fail(kErrTooManySections);
 }
 
 void ReadSubmitFile() {
@@ -834,7 +852,7 @@ void LocateRegions() {
     }
     if (chosen == nullptr) {
       st.Print(0, "Error - can't locate region %s\n", r.name);
-      st.Fail(kLinkerErrorNoFit);
+      st.Fail(kErrNoFit);
     }
     r.base = chosen->next;
     chosen->next = chosen->next + r.high + 1;
@@ -863,7 +881,7 @@ void AddExtern() {
   IndexExtern(i);
   st.Print(3, "S7 - Extern - at %04X in region #%2d (%04X) %s \"%s\"\n", offset, r, e.address,
            e.subtract ? "sub" : "add", e.name);
-  if (++st.externCount == kExternCapacity) st.Fail(5, "Externs");
+  if (++st.externCount == kExternCapacity) st.Fail(kErrTableFull, "Externs");
 }
 
 void ReadModuleBody() {
@@ -878,7 +896,7 @@ void ReadModuleBody() {
       default:
         st.Print(0, "ERROR - Bad Body Line Type %d, line %d\n", st.record.type,
                  st.record.recordNumber);
-        st.Fail(8);
+        st.Fail(kErrCorruptFile);
     }
     NextRecord(true);
   }
@@ -940,7 +958,7 @@ void LinkAllFiles() {
 
 [[noreturn]] void ReportUnresolved(const FixupEntry& f, const ExternEntry& e) {
   State().Print(0, "ERROR - Unresolved External Reference to \"%s\" at %04X\n", e.name, f.loc);
-  State().Fail(9, e.name);
+  State().Fail(kErrUnresolved, e.name);
 }
 
 void ResolveFixups() {
@@ -1065,7 +1083,7 @@ void CloseLinkOutput() {
   st.outputFile = nullptr;
   if (!platform::Close(out)) {
     std::string why = platform::SystemErrorText(platform::LastError());
-    st.Fail(7, st.params->workDir, st.params->outputFileName, why.c_str());
+    st.Fail(kErrIncomplete, st.params->workDir, st.params->outputFileName, why.c_str());
   }
 }
 
