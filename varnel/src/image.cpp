@@ -259,21 +259,10 @@ void WriteEndRecord() {
   if (State().output != nullptr) platform::WriteText(State().output, "S9030000FC\n");
 }
 
-// Opens a file of the working directory, logging its path; one that does
-// not open is error 1 naming the file and the directory.
-platform::Stream* OpenInWorkDir(const char* name, const char* mode, const char* logFormat) {
-  ImageState& st = State();
-  std::string path = std::string(st.workDir) + (name != nullptr ? name : "");
-  st.Print(2, logFormat, path.c_str());
-  platform::Stream* s = OpenShared(path.c_str(), mode);
-  if (s == nullptr) st.Fail(kErrOpen, name, st.workDir);
-  return s;
-}
-
 void OpenImageOutput() {
   ImageState& st = State();
   if (st.params->outputFileName == nullptr) return;
-  st.output = OpenInWorkDir(st.params->outputFileName, "w", "Opening Out File \"%s\"\n");
+  st.output = st.OpenWorkFile(st.params->outputFileName, "w", 2, "Opening Out File \"%s\"\n", kErrOpen);
 }
 
 void CloseImageOutput() {
@@ -434,8 +423,9 @@ int ReadFirmwareRecord(InputBuffer& s, FirmwareRecord& rec) {
 }
 
 void OpenFirmwareFile() {
-  State().firmware =
-      OpenInWorkDir(State().params->firmwareFileName, "r", "Opening module driver firmware file \"%s\"\n");
+  ImageState& st = State();
+  st.firmware = st.OpenWorkFile(st.params->firmwareFileName, "r", 2,
+                                "Opening module driver firmware file \"%s\"\n", kErrOpen);
 }
 
 void CloseFirmwareFile() {
@@ -1017,7 +1007,8 @@ void CopyScreenFile(const std::string& path) {
 }
 
 void ReopenArgFile() {
-  State().argFile = OpenInWorkDir(State().params->argFileName, "r", "Opening Arg File \"%s\"\n");
+  ImageState& st = State();
+  st.argFile = st.OpenWorkFile(st.params->argFileName, "r", 2, "Opening Arg File \"%s\"\n", kErrOpen);
 }
 
 void CloseReopenedArgFile() {

@@ -576,33 +576,6 @@ void RelocateData() {
 
 // ---- submit file ------------------------------------------------------------
 
-// workDir + name into path; false when it does not fit a path.
-bool FormPath(char* path, const char* name) {
-  LinkerState& st = State();
-  const char* dir = st.params->workDir ? st.params->workDir : "";
-  if (name == nullptr) name = "";
-  size_t a = std::strlen(dir);
-  size_t b = std::strlen(name);
-  if (a + b > kMaxPath) return false;
-  std::memcpy(path, dir, a);
-  std::memcpy(path + a, name, b + 1);
-  return true;
-}
-
-// Opens a file of the working directory, logging its path at level 2 in
-// `logFormat`; linker error 2 when it cannot be opened or its path is too
-// long.
-platform::Stream* OpenWorkFile(const char* name, const char* mode, const char* logFormat) {
-  char path[kMaxPath + 1];
-  platform::Stream* stream = nullptr;
-  if (FormPath(path, name)) {
-    State().Print(2, logFormat, path);
-    stream = OpenShared(path, mode);
-  }
-  if (stream == nullptr) State().Fail(kErrOpen, name, State().params->workDir);
-  return stream;
-}
-
 // Closes a stream that is only read, if it is open, and forgets it.
 void CloseInput(platform::Stream*& stream) {
   if (stream != nullptr) platform::Close(stream);
@@ -611,7 +584,7 @@ void CloseInput(platform::Stream*& stream) {
 
 void OpenSubmitFile() {
   LinkerState& st = State();
-  st.submitFile = OpenWorkFile(st.params->submitFileName, "r", "Opening Sub File \"%s\"\n");
+  st.submitFile = st.OpenWorkFile(st.params->submitFileName, "r", 2, "Opening Sub File \"%s\"\n", kErrOpen);
 }
 
 void CloseSubmitFile() { CloseInput(State().submitFile); }
@@ -1066,7 +1039,7 @@ void PokeLimits() {
 void OpenLinkOutput() {
   LinkerState& st = State();
   if (st.params->outputFileName == nullptr) return;
-  st.outputFile = OpenWorkFile(st.params->outputFileName, "w", "Opening Out File \"%s\"\n");
+  st.outputFile = st.OpenWorkFile(st.params->outputFileName, "w", 2, "Opening Out File \"%s\"\n", kErrOpen);
 }
 
 void WriteS1Image() {

@@ -143,10 +143,7 @@ const char* LibDir() { return State().libraryDir; }
 
 void OpenArgFile() {
   PlannerState& st = State();
-  std::string path = std::string(WorkDir()) + st.params->argFileName;
-  st.Print(2, "Opening Arg File \"%s\"\n", path.c_str());
-  st.argFile = OpenShared(path.c_str(), "r");
-  if (st.argFile == nullptr) st.Fail(kErrOpen, st.params->argFileName, WorkDir());
+  st.argFile = st.OpenWorkFile(st.params->argFileName, "r", 2, "Opening Arg File \"%s\"\n", kErrOpen);
 }
 
 void CloseArgFile() {
@@ -762,10 +759,8 @@ bool OwnDriverObjects() {
 
 void CreateSubmitFile() {
   PlannerState& st = State();
-  std::string path = std::string(WorkDir()) + st.params->submitFileName;
-  st.Print(1, "Opening Linker Submit File \"%s\"\n", path.c_str());
-  st.submit = OpenShared(path.c_str(), "w");
-  if (st.submit == nullptr) st.Fail(kErrOpen, st.params->submitFileName, WorkDir());
+  st.submit =
+      st.OpenWorkFile(st.params->submitFileName, "w", 1, "Opening Linker Submit File \"%s\"\n", kErrOpen);
 }
 
 void WriteSectionLines() {
