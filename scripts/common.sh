@@ -2,10 +2,13 @@
 # the configure-and-build step.
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev srecord default-jdk-headless)
 
+# The project's own builds treat every warning as an error.  Options given
+# come after the defaults and override them (a build type, say).
 configure_and_build() {  # build-dir [cmake options...]
   local dir="$1"
   shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir.configure.log" 2>&1 \
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_WERROR=ON "$@" \
+    > "$dir.configure.log" 2>&1 \
     || { cat "$dir.configure.log"; return 1; }
   cmake --build "$dir" -j "$(nproc)"
 }

@@ -26,7 +26,8 @@ targets=("$@")
 # are not built with the fuzzer's runtime.
 mkdir -p build-fuzz
 { CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVARNEL_FUZZ=ON -DVARNEL_TESTS=OFF && cmake --build build-fuzz --target fuzz_all -j "$(nproc)"; } \
+    -DVARNEL_FUZZ=ON -DVARNEL_TESTS=OFF -DVARNEL_WERROR=ON \
+    && cmake --build build-fuzz --target fuzz_all -j "$(nproc)"; } \
   > build-fuzz/build.log 2>&1 || { tail -50 build-fuzz/build.log; exit 1; }
 
 # The objects, firmware and packed files a target takes are larger than

@@ -12,6 +12,7 @@
 #include "builders/files.h"
 #include "builders/library.h"
 #include "builders/m68objects.h"
+#include "format.h"
 #include "platform/platform.h"
 #include "support/descriptors.h"
 #include "varnel.h"
@@ -234,7 +235,7 @@ TEST(CallCache, AFileOpenedAgainIsTheOneThatStandsThere) {
 // them.
 TEST(CallCache, KeptDescriptorsGiveWayWhenTheProcessRunsShort) {
   TempDir dir;
-  for (int i = 0; i < 40; ++i) WriteFile(dir / ("F" + std::to_string(i)), "f");
+  for (int i = 0; i < 40; ++i) WriteFile(dir / Format("F%d", i), "f");
   struct rlimit old;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
   const int64_t open = varnel::testing::OpenDescriptors();
@@ -243,9 +244,9 @@ TEST(CallCache, KeptDescriptorsGiveWayWhenTheProcessRunsShort) {
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
   {
     CallScope call;
-    for (int i = 0; i < 40; ++i) EXPECT_TRUE(Readable(dir / ("F" + std::to_string(i)))) << i;
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(Readable(dir / Format("F%d", i))) << i;
     WriteThrough(dir / "NEW", "n");
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadThrough(dir / ("f" + std::to_string(i))), "f") << i;
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadThrough(dir / Format("f%d", i)), "f") << i;
     EXPECT_EQ(FindFiles(dir.Path().c_str(), "NEW"), std::vector<std::string>{"NEW"});
   }
   setrlimit(RLIMIT_NOFILE, &old);

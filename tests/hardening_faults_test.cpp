@@ -237,7 +237,7 @@ TEST_F(HardeningFaults, ReadErrorInTheMiddleOfEachInput) {
       "Download supplement (screen definition file) \n\"" + lib + "SCREEN1.SCR\"\nnot found.";
   // The files read a window at a time are in memory once they are opened: a
   // read error meets them in the middle of the file, after so many bytes.
-  auto after = [](uint64_t bytes) { return "@" + std::to_string(bytes); };
+  auto after = [](uint64_t bytes) { return Format("@%llu", bytes); };
   // The bytes a reader gets of a file up to the end of `marker` (CR LF read
   // as LF).
   auto behind = [&](const std::string& path, const std::string& marker) {

@@ -147,7 +147,7 @@ TEST(LinkerLog, EveryLevel) {
 TEST(LinkerLog, ProgressDotsRunOn) {
   LinkHarness h;
   std::string modules;
-  for (int i = 0; i < 5; ++i) modules += S0("M" + std::to_string(i)) + S9();
+  for (int i = 0; i < 5; ++i) modules += S0(Format("M%d", i)) + S9();
   h.Submit("FILE     " + h.Object("FIVE.OBJ", modules) + "\n");
   std::string dots;
   for (int run = 0; run < 4; ++run) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <random>
 
+#include "format.h"
 #include "linker.h"
 #include "support/link_harness.h"
 
@@ -144,7 +145,7 @@ struct ModelLink {
           result = 9;
           return;
         }
-        line += "(" + Hex4(g->address) + ") ";
+        line += Format("(%04X) ", g->address);
         f.value = e.subtract ? f.value - g->address : f.value + g->address;
       }
       lines.push_back(line + "= " + Hex4(f.value));
@@ -202,7 +203,7 @@ TEST(LinkerOrder, IndexesAnswerAsTheScans) {
       f.isFile = fi == 0 || pick(3) == 0;
       for (int mi = 1 + pick(5); mi > 0; --mi) {
         ModelModule m;
-        m.name = "M" + std::to_string(moduleNumber++);
+        m.name = Format("M%d", moduleNumber++);
         m.slots = 1 + pick(4);
         for (int g = pick(4); g > 0; --g)
           m.globals.push_back({name(), static_cast<uint16_t>(pick(2 * m.slots))});
@@ -224,7 +225,7 @@ TEST(LinkerOrder, IndexesAnswerAsTheScans) {
       std::string records;
       for (const ModelModule& m : files[fi].modules) records += m.Records();
       submit += (files[fi].isFile ? "FILE     " : "LIBRARY  ") +
-                h.Object("F" + std::to_string(fi) + ".OBJ", records) + "\n";
+                h.Object(Format("F%zu.OBJ", fi), records) + "\n";
     }
     h.Submit(submit);
     int result = h.Run(2);

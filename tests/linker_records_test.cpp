@@ -24,7 +24,7 @@ std::string LowerHex(std::string s) {
 std::string Spaced(const std::string& record) {
   std::string out = record.substr(0, 2);
   for (size_t i = 2; i + 1 < record.size() && record[i] != '\n'; i += 2)
-    out += " " + record.substr(i, 2);
+    out.append(1, ' ').append(record, i, 2);
   return out + "\n";
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "builders/files.h"
+#include "format.h"
 #include "planner.h"
 #include "support/plan_fixture.h"
 
@@ -154,9 +155,9 @@ TEST_F(PlannerRunTest, XxxLineIsFoundAtTheStartOfALineOrPiece) {
 
 TEST_F(PlannerRunTest, SixtyFbsAcceptedSixtyFirstRefused) {
   std::vector<std::pair<int, std::string>> fbs;
-  for (int i = 0; i < 60; ++i) fbs.push_back({0, "F" + std::to_string(i)});
+  for (int i = 0; i < 60; ++i) fbs.push_back({0, Format("F%d", i)});
   Arg(fbs, "32C000000000");
-  for (int i = 0; i < 61; ++i) Lib("F" + std::to_string(i) + ".OBJ");
+  for (int i = 0; i < 61; ++i) Lib(Format("F%d.OBJ", i));
   Lib("EEPROM.OBJ");
   Lib("LIB.OBJ");
   ASSERT_EQ(Run(0), 0) << log.text;

@@ -87,7 +87,7 @@ TEST_F(PlannerSubmitTest, Exec32WithoutDriverSubmitFileAndObjects) {
 
 TEST_F(PlannerSubmitTest, EveryCpnumObject) {
   std::vector<std::pair<int, std::string>> fbs = {{15, "DIN"}};
-  for (int n = 14; n >= 1; --n) fbs.push_back({n, "F" + std::to_string(n)});
+  for (int n = 14; n >= 1; --n) fbs.push_back({n, Format("F%d", n)});
   for (const auto& fb : fbs) Lib(fb.second + ".OBJ");
   Arg(fbs, "33C000010000");
   ASSERT_EQ(Run(0), 0) << log.text;

@@ -123,12 +123,9 @@ std::string StatusToken(uint8_t ramSize, uint8_t flashSize, const std::vector<Fi
 }
 
 uint32_t PutRp(uint8_t* image, uint32_t at, const RpSpec& rp) {
-  Data b = {0x11, 0x11};
-  b.insert(b.end(), rp.name.begin(), rp.name.end());
-  b.push_back('_');
-  b.insert(b.end(), 4, 0);
-  b.insert(b.end(), rp.version.begin(), rp.version.end());
-  b.push_back(0);
+  // Up to the marker the RP is text: its tag, its name, four zero bytes and
+  // its version with the zero that ends it.
+  Data b = TextBytes("\x11\x11" + rp.name + '_' + std::string(4, '\0') + rp.version + '\0');
   size_t marker = b.size();
   b.insert(b.end(), {0xBD, 0xBD, 0xBD, 0xBE});
   b.resize(marker + 15, 0);

@@ -13,6 +13,7 @@
 #include "builders/files.h"
 #include "builders/m68objects.h"
 #include "builders/packer.h"
+#include "format.h"
 #include "planner.h"
 #include "platform/platform.h"
 #include "support/capture_log.h"
@@ -47,7 +48,7 @@ class PlanFixture : public ::testing::Test {
   std::string ArgFileText(const std::vector<std::pair<int, std::string>>& fbs, const char* token,
                           const std::string& libToken = "") const {
     std::string text = (libToken.empty() ? lib : libToken) + "\n";
-    for (const auto& [number, name] : fbs) text += " " + std::to_string(number) + " " + name + "\n";
+    for (const auto& [number, name] : fbs) text += Format(" %d %s\n", number, name.c_str());
     if (token != nullptr) text += std::string("XXX\n") + token + "\n";
     return text;
   }

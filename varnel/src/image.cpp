@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 
@@ -54,7 +55,29 @@ constexpr uint32_t kMicroblockEntries = 256;
 constexpr uint32_t kMicroblockBytes = 2 * kMicroblockEntries;
 constexpr uint32_t kMaxRecordData = 64;
 
-constexpr const char* kImageMessages[17] = {
+// The image builder's errors: error n is reported with kImageMessages[n]
+// and the result code kImageErrorBase + n.
+enum ImageErrorNumber {
+  kErrOpen = 1,  // a file of the working directory
+  kErrReopen = 2,  // raised nowhere
+  kErrTooManyFiles = 3,  // raised nowhere
+  kErrIncomplete = 4,
+  kErrInternal = 5,
+  kErrGfbFit = 6,
+  kErrDriverFit = 7,
+  kErrEndOfFile = 8,
+  kErrChecksum = 9,
+  kErrFormat = 10,
+  kErrShortChunk = 11,
+  kErrRecordLine = 12,  // raised nowhere
+  kErrSupplement = 13,
+  kErrScreenFile = 14,  // raised nowhere
+  kErrSectorMap = 15,
+  kErrNoFlashSize = 16,
+  kImageErrorCount
+};
+
+constexpr const char* kImageMessages[] = {
     "No Error\n",
     "Cannot open file \"%s\" in directory \"%s\".\nWhat to check - Does the directory exist?  Is "
     "the disk full?  Remember that compressed drives often report false free space.  ",
@@ -84,21 +107,7 @@ constexpr const char* kImageMessages[17] = {
     "information is critical\nto the memory download process. Make sure you are online and\ntry "
     "downloading again.",
 };
-
-enum ImageErrorNumber {
-  kErrOpen = 1,
-  kErrIncomplete = 4,
-  kErrInternal = 5,
-  kErrGfbFit = 6,
-  kErrDriverFit = 7,
-  kErrEndOfFile = 8,
-  kErrChecksum = 9,
-  kErrFormat = 10,
-  kErrShortChunk = 11,
-  kErrSupplement = 13,
-  kErrSectorMap = 15,
-  kErrNoFlashSize = 16,
-};
+static_assert(std::size(kImageMessages) == kImageErrorCount);
 
 constexpr const char* kSectionNames[kLoadedSectionSlots] = {"BOOT", "EXEC", "CORE", "MAIN",
                                                             "",     "",     "",     ""};
@@ -250,21 +259,10 @@ void WriteEndRecord() {
   if (State().output != nullptr) platform::WriteText(State().output, "S9030000FC\n");
 }
 
-// Opens a file of the working directory, logging its path; one that does
-// not open is error 1 naming the file and the directory.
-platform::Stream* OpenInWorkDir(const char* name, const char* mode, const char* logFormat) {
-  ImageState& st = State();
-  std::string path = std::string(st.workDir) + (name != nullptr ? name : "");
-  st.Print(2, logFormat, path.c_str());
-  platform::Stream* s = OpenShared(path.c_str(), mode);
-  if (s == nullptr) st.Fail(kErrOpen, name, st.workDir);
-  return s;
-}
-
 void OpenImageOutput() {
   ImageState& st = State();
   if (st.params->outputFileName == nullptr) return;
-  st.output = OpenInWorkDir(st.params->outputFileName, "w", "Opening Out File \"%s\"\n");
+  st.output = st.OpenWorkFile(st.params->outputFileName, "w", 2, "Opening Out File \"%s\"\n", kErrOpen);
 }
 
 void CloseImageOutput() {
@@ -425,8 +423,9 @@ int ReadFirmwareRecord(InputBuffer& s, FirmwareRecord& rec) {
 }
 
 void OpenFirmwareFile() {
-  State().firmware =
-      OpenInWorkDir(State().params->firmwareFileName, "r", "Opening module driver firmware file \"%s\"\n");
+  ImageState& st = State();
+  st.firmware = st.OpenWorkFile(st.params->firmwareFileName, "r", 2,
+                                "Opening module driver firmware file \"%s\"\n", kErrOpen);
 }
 
 void CloseFirmwareFile() {
@@ -1008,7 +1007,8 @@ void CopyScreenFile(const std::string& path) {
 }
 
 void ReopenArgFile() {
-  State().argFile = OpenInWorkDir(State().params->argFileName, "r", "Opening Arg File \"%s\"\n");
+  ImageState& st = State();
+  st.argFile = st.OpenWorkFile(st.params->argFileName, "r", 2, "Opening Arg File \"%s\"\n", kErrOpen);
 }
 
 void CloseReopenedArgFile() {
@@ -1211,7 +1211,9 @@ int ParseModuleStatus(const char* token, ModuleStatus* s) {
   return count;
 }
 
+#if defined(VARNEL_TEST_SEAMS)
 const ModuleStatus& CurrentModuleStatus() { return State().status; }
+#endif
 
 #if defined(VARNEL_FAULT_HOOK)
 void FailRpNodeAllocation(int n) { State().failNodeAt = n < 0 ? 0 : n; }

@@ -60,8 +60,11 @@ struct ModuleStatus {
 // returns the running count of converted fields, 0 to 42.
 int ParseModuleStatus(const char* token, ModuleStatus* status);
 
-// The record the last run parsed (and its replace decisions changed).
+#if defined(VARNEL_TEST_SEAMS)
+// Test-only: the record the last run parsed (and its replace decisions
+// changed).
 const ModuleStatus& CurrentModuleStatus();
+#endif
 
 #if defined(VARNEL_FAULT_HOOK)
 // Test-only: the n-th RP list node allocated from now on fails (n >= 1);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "ascii.h"
@@ -39,6 +40,22 @@ constexpr int kExternSlotBits = 13;
 // Image windows for every Exec type but 5.
 constexpr uint32_t kS1End = 0xC000;
 
+// The linker's errors: error n is reported with kLinkMessages[n] and the
+// result code kLinkerErrorBase + n.
+enum LinkerErrorNumber {
+  kErrNoFit = kLinkerErrorNoFit,
+  kErrOpen = 2,  // a file of the working directory
+  kErrObjectOpen = 3,
+  kErrTooManyFiles = 4,
+  kErrTableFull = 5,
+  kErrTooManySections = 6,
+  kErrIncomplete = 7,
+  kErrCorruptFile = 8,
+  kErrUnresolved = 9,
+  kErrImageCapacity = 10,
+  kLinkerErrorCount
+};
+
 const char* const kLinkMessages[] = {
     "No Error\n",
     "The FB's specified will not fit in this module.\nWhat to check - 1) Reduce the number of "
@@ -68,6 +85,7 @@ const char* const kLinkMessages[] = {
     "to handle.\nWhat to check - Try loading fewer FB's, or contact Technical Support to see if "
     "there is an updated linker.\n",
 };
+static_assert(std::size(kLinkMessages) == kLinkerErrorCount);
 
 struct InputFileEntry {
   char path[kMaxPath + 1];
@@ -338,7 +356,7 @@ void PokeImage(uint32_t loc, uint8_t b) {
   LinkerState& st = State();
   if (st.Logs(0)) LogPoke(loc, b);
   if (st.params->execType == 5) {
-    if (loc >= kImageSize) st.Fail(10);
+    if (loc >= kImageSize) st.Fail(kErrImageCapacity);
   } else if (!(loc < 0x6000 || (loc >= 0x8000 && loc <= 0xBFFF))) {
     return;
   }
@@ -349,7 +367,7 @@ void PokeImage(uint32_t loc, uint8_t b) {
 void AddFixup(uint32_t loc, uint32_t type, uint32_t value) {
   LinkerState& st = State();
   st.fixups[st.fixupCount] = {loc, type, value};
-  if (++st.fixupCount == kFixupCapacity) st.Fail(5, "Fixups");
+  if (++st.fixupCount == kFixupCapacity) st.Fail(kErrTableFull, "Fixups");
 }
 
 // Stores a global and counts it; the one that fills the table is stored
@@ -363,7 +381,7 @@ void AddGlobal(int region, int offset, const char* name, size_t length, uint32_t
   StoreName(e.name, name, length);
   e.address = address;
   IndexGlobal(i);
-  if (++st.globalCount == kGlobalCapacity) st.Fail(5, "Globals");
+  if (++st.globalCount == kGlobalCapacity) st.Fail(kErrTableFull, "Globals");
 }
 
 // ---- object records ---------------------------------------------------------
@@ -479,14 +497,14 @@ int RecordDataLength() { return std::max(State().record.count - 1, 0); }
   LinkerState& st = State();
   st.Print(0, "ERROR - Damaged record %d in file \"%s\"\n", st.record.recordNumber,
            st.currentFile->path);
-  st.Fail(8);
+  st.Fail(kErrCorruptFile);
 }
 
 // An object file that cannot be opened, or that fails to read: the link
 // never goes on with what was read of it.
 [[noreturn]] void UnreadableObject(const InputFileEntry& f) {
   State().Print(0, "Cannot open input file %s\n", f.path);
-  State().Fail(3, f.path);
+  State().Fail(kErrObjectOpen, f.path);
 }
 
 // Reads the next record.  Damage is fatal where a module is being loaded;
@@ -558,33 +576,6 @@ void RelocateData() {
 
 // ---- submit file ------------------------------------------------------------
 
-// workDir + name into path; false when it does not fit a path.
-bool FormPath(char* path, const char* name) {
-  LinkerState& st = State();
-  const char* dir = st.params->workDir ? st.params->workDir : "";
-  if (name == nullptr) name = "";
-  size_t a = std::strlen(dir);
-  size_t b = std::strlen(name);
-  if (a + b > kMaxPath) return false;
-  std::memcpy(path, dir, a);
-  std::memcpy(path + a, name, b + 1);
-  return true;
-}
-
-// Opens a file of the working directory, logging its path at level 2 in
-// `logFormat`; linker error 2 when it cannot be opened or its path is too
-// long.
-platform::Stream* OpenWorkFile(const char* name, const char* mode, const char* logFormat) {
-  char path[kMaxPath + 1];
-  platform::Stream* stream = nullptr;
-  if (FormPath(path, name)) {
-    State().Print(2, logFormat, path);
-    stream = OpenShared(path, mode);
-  }
-  if (stream == nullptr) State().Fail(2, name, State().params->workDir);
-  return stream;
-}
-
 // Closes a stream that is only read, if it is open, and forgets it.
 void CloseInput(platform::Stream*& stream) {
   if (stream != nullptr) platform::Close(stream);
@@ -593,7 +584,7 @@ void CloseInput(platform::Stream*& stream) {
 
 void OpenSubmitFile() {
   LinkerState& st = State();
-  st.submitFile = OpenWorkFile(st.params->submitFileName, "r", "Opening Sub File \"%s\"\n");
+  st.submitFile = st.OpenWorkFile(st.params->submitFileName, "r", 2, "Opening Sub File \"%s\"\n", kErrOpen);
 }
 
 void CloseSubmitFile() { CloseInput(State().submitFile); }
@@ -603,7 +594,7 @@ void CloseSubmitFile() { CloseInput(State().submitFile); }
 void CheckSubmitRead() {
   LinkerState& st = State();
   if (platform::ReadFailed(st.submitFile))
-    st.Fail(2, st.params->submitFileName, st.params->workDir);
+    st.Fail(kErrOpen, st.params->submitFileName, st.params->workDir);
 }
 
 // Reads one whole line; a line longer than the buffer keeps its start and
@@ -652,7 +643,7 @@ void ReadInputFileLine(const char* rest, int isFile, bool lineOverlong) {
   std::memcpy(f.path, rest, std::min(n, kMaxPath));
   f.path[std::min(n, kMaxPath)] = '\0';
   st.Print(0, isFile ? "FILE -    %s\n" : "LIBRARY - %s\n", f.path);
-  if (++st.fileCount == kFileCapacity) st.Fail(4);
+  if (++st.fileCount == kFileCapacity) st.Fail(kErrTooManyFiles);
 }
 
 void ReadDefineLine(const char* rest) {
@@ -681,7 +672,7 @@ void ReadSectionLine(const char* rest) {
   ScanText(rest, "%x-%x", &s.start, &s.end);
   s.next = s.start;
   st.Print(0, "SECTION - %4s = %04X-%04X\n", s.name, s.start, s.end);
-  if (++st.sectionCount == kSectionCapacity) st.Fail(6);
+  if (++st.sectionCount == kSectionCapacity) st.Fail(kErrTooManySections);
 }
 
 void ReadSubmitFile() {
@@ -834,7 +825,7 @@ void LocateRegions() {
     }
     if (chosen == nullptr) {
       st.Print(0, "Error - can't locate region %s\n", r.name);
-      st.Fail(kLinkerErrorNoFit);
+      st.Fail(kErrNoFit);
     }
     r.base = chosen->next;
     chosen->next = chosen->next + r.high + 1;
@@ -863,7 +854,7 @@ void AddExtern() {
   IndexExtern(i);
   st.Print(3, "S7 - Extern - at %04X in region #%2d (%04X) %s \"%s\"\n", offset, r, e.address,
            e.subtract ? "sub" : "add", e.name);
-  if (++st.externCount == kExternCapacity) st.Fail(5, "Externs");
+  if (++st.externCount == kExternCapacity) st.Fail(kErrTableFull, "Externs");
 }
 
 void ReadModuleBody() {
@@ -878,7 +869,7 @@ void ReadModuleBody() {
       default:
         st.Print(0, "ERROR - Bad Body Line Type %d, line %d\n", st.record.type,
                  st.record.recordNumber);
-        st.Fail(8);
+        st.Fail(kErrCorruptFile);
     }
     NextRecord(true);
   }
@@ -940,7 +931,7 @@ void LinkAllFiles() {
 
 [[noreturn]] void ReportUnresolved(const FixupEntry& f, const ExternEntry& e) {
   State().Print(0, "ERROR - Unresolved External Reference to \"%s\" at %04X\n", e.name, f.loc);
-  State().Fail(9, e.name);
+  State().Fail(kErrUnresolved, e.name);
 }
 
 void ResolveFixups() {
@@ -1048,7 +1039,7 @@ void PokeLimits() {
 void OpenLinkOutput() {
   LinkerState& st = State();
   if (st.params->outputFileName == nullptr) return;
-  st.outputFile = OpenWorkFile(st.params->outputFileName, "w", "Opening Out File \"%s\"\n");
+  st.outputFile = st.OpenWorkFile(st.params->outputFileName, "w", 2, "Opening Out File \"%s\"\n", kErrOpen);
 }
 
 void WriteS1Image() {
@@ -1065,7 +1056,7 @@ void CloseLinkOutput() {
   st.outputFile = nullptr;
   if (!platform::Close(out)) {
     std::string why = platform::SystemErrorText(platform::LastError());
-    st.Fail(7, st.params->workDir, st.params->outputFileName, why.c_str());
+    st.Fail(kErrIncomplete, st.params->workDir, st.params->outputFileName, why.c_str());
   }
 }
 
@@ -1113,8 +1104,6 @@ int RunLinker(LinkParams* params) {
 
 uint8_t* LinkedImage() { return State().image; }
 
-uint8_t* LinkedImageUsed() { return State().used; }
-
 void WriteS1Records(platform::Stream* stream) {
   const uint8_t* data = State().image;
   const uint8_t* used = State().used;
@@ -1147,6 +1136,10 @@ void WriteS1Records(platform::Stream* stream) {
   platform::WriteText(stream, "S9030000FC\n");
 }
 
+#if defined(VARNEL_TEST_SEAMS)
+uint8_t* LinkedImageUsed() { return State().used; }
+
 int LinkerModuleCounter() { return State().moduleCounter; }
+#endif
 
 }  // namespace varnel

@@ -21,15 +21,19 @@ constexpr int kLinkerErrorNoFit = 1;
 
 // The image of the last link (stage 3 reads it; tests fill it).
 uint8_t* LinkedImage();
-// The used-byte flags beside it: 1 where the last link wrote a byte.
-uint8_t* LinkedImageUsed();
 
 // Writes the S1 records of the used bytes of the image from 0x0000 to 0xBFFF
 // and the end record to an open text stream.
 void WriteS1Records(platform::Stream* stream);
 
-// Modules processed since the library was loaded; it paces the progress dots
-// and runs on from one link to the next.
+#if defined(VARNEL_TEST_SEAMS)
+// Test-only: the used-byte flags beside the image, 1 where the last link
+// wrote a byte.
+uint8_t* LinkedImageUsed();
+
+// Test-only: modules processed since the library was loaded; it paces the
+// progress dots and runs on from one link to the next.
 int LinkerModuleCounter();
+#endif
 
 }  // namespace varnel

@@ -31,6 +31,30 @@ struct ModuleConfiguration {
   char text[13];
 };
 
+// The planner's errors: error n is reported with kPlanMessages[n] and the
+// result code kPlannerErrorBase + n.
+enum PlannerErrorNumber {
+  kErrOpen = 1,  // a file of the working directory
+  kErrTemporaryMissing = 2,
+  kErrArgFormat = 3,
+  kErrPackedFile = 4,
+  kErrNoFbFile = 5,
+  kErrConfiguration = 6,
+  kErrNoDriverInfo = 7,
+  kErrNoDriver = 8,
+  kErrDriverNotPacked = 9,
+  kErrUnpack = 10,
+  kErrDriverForOtherType = 11,
+  kErrRequiredFile = 12,
+  kErrIncomplete = 13,
+  kErrBlank = 14,  // raised nowhere; its text is empty
+  kErrNotPacked = 15,
+  kErrTooManyFbs = 16,
+  kErrDriverNotForModule = 17,
+  kErrConfigurationData = 18,  // raised nowhere
+  kPlannerErrorCount
+};
+
 const char* const kPlanMessages[] = {
     /* 0 */ "No Error\n",
     /* 1 */
@@ -82,6 +106,7 @@ const char* const kPlanMessages[] = {
     "The specified driver \"%s\" is\nnot designed to be loaded into this module.\n",
     /* 18 */ "Module configuration data is missing or invalid.",
 };
+static_assert(std::size(kPlanMessages) == kPlannerErrorCount);
 
 struct PlannerState : StageFrame<PlanParams> {
   PlannerState() : StageFrame(kPlannerErrorBase, kPlanMessages) {}
@@ -123,10 +148,7 @@ const char* LibDir() { return State().libraryDir; }
 
 void OpenArgFile() {
   PlannerState& st = State();
-  std::string path = std::string(WorkDir()) + st.params->argFileName;
-  st.Print(2, "Opening Arg File \"%s\"\n", path.c_str());
-  st.argFile = OpenShared(path.c_str(), "r");
-  if (st.argFile == nullptr) st.Fail(1, st.params->argFileName, WorkDir());
+  st.argFile = st.OpenWorkFile(st.params->argFileName, "r", 2, "Opening Arg File \"%s\"\n", kErrOpen);
 }
 
 void CloseArgFile() {
@@ -142,7 +164,7 @@ void CloseArgFile() {
 // did not open.
 void CheckArgRead() {
   PlannerState& st = State();
-  if (platform::ReadFailed(st.argFile)) st.Fail(1, st.params->argFileName, WorkDir());
+  if (platform::ReadFailed(st.argFile)) st.Fail(kErrOpen, st.params->argFileName, WorkDir());
 }
 
 int ArgGetc() {
@@ -208,13 +230,13 @@ bool ReadNumber(int32_t& value) {
 void ReadLibraryDirectory() {
   PlannerState& st = State();
   std::string token;
-  if (!ReadToken(token)) st.Fail(3);
+  if (!ReadToken(token)) st.Fail(kErrArgFormat);
   if (st.params->libraryDir != nullptr) {
-    if (std::strlen(st.params->libraryDir) > kMaxPath) st.Fail(3);
+    if (std::strlen(st.params->libraryDir) > kMaxPath) st.Fail(kErrArgFormat);
     CopyBounded(st.libraryDir, st.params->libraryDir, kMaxPath);
     st.Progress("Looking for files in \"%s\",", st.libraryDir);
   } else {
-    if (token.size() > kMaxPath) st.Fail(3);
+    if (token.size() > kMaxPath) st.Fail(kErrArgFormat);
     CopyBounded(st.libraryDir, token.c_str(), kMaxPath);
     st.Progress("Looking for files in \"%s\",", st.libraryDir);
     MapPathAlias(st.libraryDir);
@@ -250,7 +272,7 @@ void CheckFbNames() {
       if (!EqualIgnoringCase(row.name, other.name)) continue;
       // A driver listed under another number as well would be unpacked as
       // an FB, and an earlier run's driver files linked in its place.
-      if (row.number == 15 && other.number != 15) State().Fail(3);
+      if (row.number == 15 && other.number != 15) State().Fail(kErrArgFormat);
     }
   }
   // One module driver per module: a second, different FB 15 would unpack
@@ -262,7 +284,7 @@ void CheckFbNames() {
     if (driver == nullptr) {
       driver = &row;
     } else if (!EqualIgnoringCase(driver->name, row.name)) {
-      State().Fail(3);
+      State().Fail(kErrArgFormat);
     }
   }
   // An FB of a temporary file's name would have its object replaced by the
@@ -272,13 +294,13 @@ void CheckFbNames() {
     for (const char* temporary : kTemporaryFbNames) {
       if (!EqualIgnoringCase(row.name, temporary)) continue;
       State().Print(0, "FB \"%s\" collides with the temporary file \"%s.$$$\".\n", row.name, temporary);
-      State().Fail(3);
+      State().Fail(kErrArgFormat);
     }
     for (int j = 0; j < list.count; ++j) {
       const FbEntry& other = list.rows[j];
       if (!EqualIgnoringCase(row.name, RpFbName(other.name).c_str())) continue;
       State().Print(0, "FB \"%s\" collides with the RP of FB \"%s\".\n", row.name, other.name);
-      State().Fail(3);
+      State().Fail(kErrArgFormat);
     }
   }
 }
@@ -291,8 +313,8 @@ void ReadFbList() {
     int32_t number = 0;
     std::string name;
     if (!ReadNumber(number) || !ReadToken(name)) break;
-    if (st.fbList.count == kMaxFbs) st.Fail(16, kMaxFbs);
-    if (name.size() > kMaxFbName) st.Fail(3);
+    if (st.fbList.count == kMaxFbs) st.Fail(kErrTooManyFbs, kMaxFbs);
+    if (name.size() > kMaxFbName) st.Fail(kErrArgFormat);
     FbEntry& row = st.fbList.rows[st.fbList.count];
     CopyBounded(row.name, name.c_str(), kMaxFbName);
     row.number = number;
@@ -315,7 +337,7 @@ void ReadModuleConfiguration() {
     }
   }
   CheckArgRead();
-  if (!found && p->callerExec == 0) st.Fail(3);
+  if (!found && p->callerExec == 0) st.Fail(kErrArgFormat);
 
   ModuleConfiguration& c = st.config;
   std::memset(p->statusToken, 0, sizeof p->statusToken);
@@ -383,7 +405,7 @@ void MatchMemoryMap() {
       return;
     }
   }
-  st.Fail(6, st.config.text);
+  st.Fail(kErrConfiguration, st.config.text);
 }
 
 void PrintModuleType() {
@@ -417,7 +439,7 @@ void PrintFileDate(const char* path, uint16_t date, uint16_t time) {
 void LogFileDate(const char* path) {
   State().Print(0, "USING THIS FILE -> ");
   uint16_t date = 0, time = 0;
-  if (!platform::GetFileDosTime(path, &date, &time)) State().Fail(12, path, LibDir());
+  if (!platform::GetFileDosTime(path, &date, &time)) State().Fail(kErrRequiredFile, path, LibDir());
   PrintFileDate(path, date, time);
 }
 
@@ -438,7 +460,7 @@ bool LogDateIfReadable(const char* path) {
 void LogPackFileDate(const char* path) {
   State().Print(0, "USING THIS FILE -> ");
   uint16_t date = 0, time = 0;
-  if (!GetPackFileDosTime(&date, &time)) State().Fail(12, path, LibDir());
+  if (!GetPackFileDosTime(&date, &time)) State().Fail(kErrRequiredFile, path, LibDir());
   PrintFileDate(path, date, time);
 }
 
@@ -455,7 +477,7 @@ bool Written(const std::string& path) {
 // writes.
 [[noreturn]] void FailOnEntry(const EntryFailure& failure) {
   std::string reason = platform::SystemErrorText(failure.error);
-  State().Fail(13, WorkDir(), failure.name.c_str(), reason.c_str());
+  State().Fail(kErrIncomplete, WorkDir(), failure.name.c_str(), reason.c_str());
 }
 
 // A stale temporary file of an earlier run must not pass for this run's:
@@ -473,10 +495,10 @@ void PutAside(const char* fileName) {
 // is error 10.
 void UnpackRequired(int member, int unscramble, const char* errorName, const char* packPath,
                     const char* fileName) {
-  if (PackMemberSize(member) == 0) State().Fail(10, errorName, ".OBJ", packPath);
+  if (PackMemberSize(member) == 0) State().Fail(kErrUnpack, errorName, ".OBJ", packPath);
   PutAside(fileName);
   if (!ExtractPackMember(member, unscramble, "%s%s", WorkDir(), fileName))
-    State().Fail(10, errorName, ".OBJ", packPath);
+    State().Fail(kErrUnpack, errorName, ".OBJ", packPath);
   NoteWritten(std::string(WorkDir()) + fileName);
 }
 
@@ -502,7 +524,7 @@ void UnpackDriver(const FbEntry& row, const char* packPath) {
       PutAside("LIBxxx.$$$");
       break;
     default:
-      st.Fail(9, packPath, packPath);
+      st.Fail(kErrDriverNotPacked, packPath, packPath);
   }
   ClosePackFile();
 }
@@ -528,7 +550,7 @@ void CheckFbFiles() {
     FbEntry& row = st.fbList.rows[i];
     st.Print(1, "Checking for packed FB file for \"%s\"\n", row.name);
     // The name is a file name inside the library directory, never a path.
-    if (std::strpbrk(row.name, "/\\:") != nullptr) st.Fail(5, row.name, LibDir(), LibDir());
+    if (std::strpbrk(row.name, "/\\:") != nullptr) st.Fail(kErrNoFbFile, row.name, LibDir(), LibDir());
     const char* found = FindPackFile(row.name, LibDir());
     if (found != nullptr) {
       std::string packPath = found;
@@ -543,7 +565,7 @@ void CheckFbFiles() {
     }
     std::string path = std::string(LibDir()) + row.name + ".OBJ";
     st.Print(1, "Checking for unpacked FB file \"%s\"\n", path.c_str());
-    if (!LogDateIfReadable(path.c_str())) st.Fail(5, row.name, LibDir(), LibDir());
+    if (!LogDateIfReadable(path.c_str())) st.Fail(kErrNoFbFile, row.name, LibDir(), LibDir());
     row.packed = 0;
     st.Print(1, "Unpacked files found\n");
   }
@@ -592,7 +614,7 @@ void ReadDriverInfo() {
   for (int i = 0; i < st.fbList.count && driver == nullptr; ++i)
     if (st.fbList.rows[i].number == 15) driver = &st.fbList.rows[i];
   if (driver == nullptr) {
-    if (std::strncmp(st.config.text, "32", 2) != 0) st.Fail(8);
+    if (std::strncmp(st.config.text, "32", 2) != 0) st.Fail(kErrNoDriver);
     st.Print(0, "Linking for Exec 3.2 module with no driver.\n");
     p->driverInfo = DefaultDriverInfo();
     return;
@@ -601,14 +623,14 @@ void ReadDriverInfo() {
   st.driverPacked = driver->packed;
   st.Print(0, "Driver name is \"%s\"\n", driver->name);
   if (st.driverPacked) {
-    if (FindPackFile(driver->name, LibDir()) == nullptr) st.Fail(4, driver->name);
+    if (FindPackFile(driver->name, LibDir()) == nullptr) st.Fail(kErrPackedFile, driver->name);
     if (!GetPackDriverInfo(&p->driverInfo)) {
       st.Print(1, "Packed driver does not contain \"driver info\"\n");
-      if (!LookupDriverInfo(driver->name)) st.Fail(7, driver->name);
+      if (!LookupDriverInfo(driver->name)) st.Fail(kErrNoDriverInfo, driver->name);
     }
     ClosePackFile();
   } else if (!LookupDriverInfo(driver->name)) {
-    st.Fail(7, driver->name);
+    st.Fail(kErrNoDriverInfo, driver->name);
   }
   PrintDriverInfo(p->driverInfo);
 }
@@ -619,7 +641,7 @@ void ValidateDriverType() {
   st.Print(1, "Validating driver type\n");
   // A driver of no known Exec type would link a download without any FB.
   int execType = info.ExecType();
-  if (execType < 1 || execType > 6) st.Fail(7, st.driverName);
+  if (execType < 1 || execType > 6) st.Fail(kErrNoDriverInfo, st.driverName);
   int type = st.config.type;
   if (type != 0) {
     bool allowed = false;
@@ -628,11 +650,11 @@ void ValidateDriverType() {
       if (entry == type || entry == 255) allowed = true;
     }
     std::string description(info.description, strnlen(info.description, sizeof info.description));
-    if (!allowed) st.Fail(11, description.c_str(), type, GetModuleTypeName(type));
+    if (!allowed) st.Fail(kErrDriverForOtherType, description.c_str(), type, GetModuleTypeName(type));
   }
   if (execType == 5 && (st.config.exec & 0xF0) < 0x50) {
     std::string description(info.description, strnlen(info.description, sizeof info.description));
-    st.Fail(17, description.c_str());
+    st.Fail(kErrDriverNotForModule, description.c_str());
   }
 }
 
@@ -726,13 +748,13 @@ bool WriteTemplateFile(const char* fileName, const std::string& text) {
     // linked in place of this one.
     std::string reason = platform::SystemErrorText(platform::LastError());
     if (path.size() <= kMaxPath && platform::EntryExists(path.c_str()))
-      State().Fail(13, WorkDir(), fileName, reason.c_str());
+      State().Fail(kErrIncomplete, WorkDir(), fileName, reason.c_str());
     return false;
   }
   platform::Printf(f, "%s", text.c_str());
   if (!platform::Close(f)) {
     std::string reason = platform::SystemErrorText(platform::LastError());
-    State().Fail(13, WorkDir(), fileName, reason.c_str());
+    State().Fail(kErrIncomplete, WorkDir(), fileName, reason.c_str());
   }
   NoteWritten(path);
   return true;
@@ -770,10 +792,8 @@ bool OwnDriverObjects() {
 
 void CreateSubmitFile() {
   PlannerState& st = State();
-  std::string path = std::string(WorkDir()) + st.params->submitFileName;
-  st.Print(1, "Opening Linker Submit File \"%s\"\n", path.c_str());
-  st.submit = OpenShared(path.c_str(), "w");
-  if (st.submit == nullptr) st.Fail(1, st.params->submitFileName, WorkDir());
+  st.submit =
+      st.OpenWorkFile(st.params->submitFileName, "w", 1, "Opening Linker Submit File \"%s\"\n", kErrOpen);
 }
 
 void WriteSectionLines() {
@@ -824,9 +844,9 @@ void SubmitHeaderFile(const std::string& path, bool temporary) {
   State().Print(1, "Submitting header: %s\n", path.c_str());
   SubmitLine("FILE     %s\n", path.c_str());
   if (temporary) {
-    if (!Written(path)) State().Fail(2, path.c_str());
+    if (!Written(path)) State().Fail(kErrTemporaryMissing, path.c_str());
   } else if (path.find("$$$") != std::string::npos) {
-    if (!FileExists(path.c_str())) State().Fail(2, path.c_str());
+    if (!FileExists(path.c_str())) State().Fail(kErrTemporaryMissing, path.c_str());
   } else {
     LogFileDate(path.c_str());
   }
@@ -950,7 +970,7 @@ void SubmitRpFiles() {
     for (int i = 0; i < st.fbList.count; ++i) {
       if (CheckDuplicateFb(i)) continue;
       const FbEntry& row = st.fbList.rows[i];
-      if (!row.packed) st.Fail(15, row.name);
+      if (!row.packed) st.Fail(kErrNotPacked, row.name);
       std::string path = std::string(WorkDir()) + row.name + "RP.$$$";
       if (!Written(path)) continue;
       st.Print(1, "Submitting RP \"%s\"\n", path.c_str());
@@ -1018,7 +1038,7 @@ void FinishSubmitFile() {
   st.submit = nullptr;
   if (!platform::Close(f)) {
     std::string reason = platform::SystemErrorText(platform::LastError());
-    st.Fail(13, WorkDir(), st.params->submitFileName, reason.c_str());
+    st.Fail(kErrIncomplete, WorkDir(), st.params->submitFileName, reason.c_str());
   }
 }
 

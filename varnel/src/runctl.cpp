@@ -333,10 +333,6 @@ SerialCall::SerialCall() noexcept {
 
 SerialCall::~SerialCall() { CallMutex().unlock(); }
 
-void SetStageEntries(const StageEntries* entries) {
-  State().stages = entries != nullptr ? *entries : kRealStages;
-}
-
 void LogPrint(const char* format, va_list args) {
   RunState& st = State();
   if (st.log == nullptr) return;
@@ -382,9 +378,13 @@ void ReportErrorf(const char* format, int code, ...) {
   va_end(ap);
 }
 
+#if defined(VARNEL_TEST_SEAMS)
+void SetStageEntries(const StageEntries* entries) {
+  State().stages = entries != nullptr ? *entries : kRealStages;
+}
+
 PlanParams& LastPlanParams() { return State().plan; }
-LinkParams& LastLinkParams() { return State().link; }
-ImageParams& LastImageParams() { return State().image; }
+#endif
 
 }  // namespace varnel
 

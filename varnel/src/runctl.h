@@ -10,14 +10,21 @@ namespace varnel {
 
 constexpr const char* kVersionText = "VARNEL.DLL  v3.03.002";
 
-// The three stage entries run control calls.  Tests put stand-ins in place.
+// The three stage entries run control calls.
 struct StageEntries {
   int (*planner)(PlanParams*);
   int (*linker)(LinkParams*);
   int (*imageBuilder)(ImageParams*);
 };
-// nullptr restores the real stages.
+
+#if defined(VARNEL_TEST_SEAMS)
+// Test-only: stand-ins for the stages; nullptr restores the real ones.
 void SetStageEntries(const StageEntries* entries);
+
+// Test-only: the planner record of the last call; the image record of an
+// Exec 5 link points into it.
+PlanParams& LastPlanParams();
+#endif
 
 // The callbacks run control puts into every record.
 void LogPrint(const char* format, va_list args);
@@ -35,9 +42,5 @@ class SerialCall {
   SerialCall(const SerialCall&) = delete;
   SerialCall& operator=(const SerialCall&) = delete;
 };
-
-// The planner record of the last call, for tests: the image record of an
-// Exec 5 link points into it.
-PlanParams& LastPlanParams();
 
 }  // namespace varnel

@@ -6,8 +6,10 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 #include "driver_info.h"
+#include "files.h"
 
 namespace varnel {
 
@@ -139,6 +141,30 @@ struct StageFrame {
     }
     error = n;
     throw StageAbort{n};
+  }
+
+  // Opens the file `name` of the record's working directory with varnel's
+  // share rule, its path logged first at `level` in `logFormat`.  A file that
+  // does not open is error n, naming the file and the directory; so is one
+  // whose path is longer than any stage opens, and nothing is logged for it.
+  platform::Stream* OpenWorkFile(const char* name, const char* mode, int level, const char* logFormat,
+                                 int n) {
+    const char* dir = params->workDir != nullptr ? params->workDir : "";
+    const char* file = name != nullptr ? name : "";
+    const size_t dirLength = std::strlen(dir);
+    const size_t fileLength = std::strlen(file);
+    platform::Stream* stream = nullptr;
+    if (dirLength + fileLength <= kMaxPath) {
+      // No allocation: the path is formed where a stage may already be short
+      // of memory.
+      char path[kMaxPath + 1];
+      std::memcpy(path, dir, dirLength);
+      std::memcpy(path + dirLength, file, fileLength + 1);
+      Print(level, logFormat, path);
+      stream = OpenShared(path, mode);
+    }
+    if (stream == nullptr) Fail(n, name, dir);
+    return stream;
   }
 
   // Runs the steps; 0 when they complete.  When an error ends them the
