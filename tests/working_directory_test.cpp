@@ -337,7 +337,7 @@ TEST_F(TemporarySpellingsTest, StaleSpellingsOfEveryTemporaryFileAreNeverLinked)
       {Job::kExec2Kind2,
        {"DRV.$$$", "DRVRP.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "MXRAM.$$$", "CPNUM15.$$$", "CPNUM0.$$$"}},
       {Job::kExec3Kind4, {"DR3.$$$", "DR3RP.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "FBARP.$$$", "CPNUM0.$$$"}},
-      {Job::kExec3Kind5, {"DR5.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "FBCRP.$$$", "CPNUM1.$$$"}},
+      {Job::kExec3Kind5, {"DR5.$$$", "DR5RP.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "FBCRP.$$$", "CPNUM1.$$$"}},
       {Job::kExec5, {"DRV5.$$$", "DRV5RP.$$$", "EEPxxx.$$$", "LIBxxx.$$$", "FBC.$$$", "FBCRP.$$$", "RPTERM.$$$"}},
   };
   enum Kind { kFile, kLink, kDangling };
