@@ -120,8 +120,6 @@ struct PlannerState : StageFrame<PlanParams> {
   int driverPacked = 0;
   int standardObjects = 0;
   platform::Stream* submit = nullptr;
-  // The CPNUMn objects written in this run.
-  bool cpnumWritten[16] = {};
   // The paths of the temporary files this run wrote.  What the submit file
   // names of the working directory's own is this run's because it is on
   // this list, never because a file of that name is found there: an earlier
@@ -732,11 +730,11 @@ const char* const kCpnumS2[16] = {
     "S206000005000FE5",
 };
 
-// Writes a generated object byte for byte; true when it was written.  One
-// that cannot be created is left to the step that names it; one that is
+// Writes a generated object byte for byte and enters it on the run's list.
+// One that cannot be created is left to the step that names it; one that is
 // created but not written completely would pass for a valid object, so it
 // ends the stage.
-bool WriteTemplateFile(const char* fileName, const std::string& text) {
+void WriteTemplateFile(const char* fileName, const std::string& text) {
   std::string path = std::string(WorkDir()) + fileName;
   // Written in the working directory itself, never where a link points,
   // and under no other spelling than this one.
@@ -749,7 +747,7 @@ bool WriteTemplateFile(const char* fileName, const std::string& text) {
     std::string reason = platform::SystemErrorText(platform::LastError());
     if (path.size() <= kMaxPath && platform::EntryExists(path.c_str()))
       State().Fail(kErrIncomplete, WorkDir(), fileName, reason.c_str());
-    return false;
+    return;
   }
   platform::Printf(f, "%s", text.c_str());
   if (!platform::Close(f)) {
@@ -757,7 +755,6 @@ bool WriteTemplateFile(const char* fileName, const std::string& text) {
     State().Fail(kErrIncomplete, WorkDir(), fileName, reason.c_str());
   }
   NoteWritten(path);
-  return true;
 }
 
 void WriteMxramObject() { WriteTemplateFile("MXRAM.$$$", kMxramObject); }
@@ -768,11 +765,11 @@ void WriteRptermObject() { WriteTemplateFile("RPTERM.$$$", kRptermObject); }
 // Every FB of a number is preceded by the same CPNUMn object: it is written
 // once a run.
 void WriteCpnumObject(int number) {
-  bool& written = State().cpnumWritten[number];
-  if (written) return;
+  std::string name = Format("CPNUM%d.$$$", number);
+  if (Written(std::string(WorkDir()) + name)) return;
   std::string text = Format("%s\nS30800008541524F4D43\nS4060000050000F4\n%s\nS9030000FC\n",
                             kCpnumS0[number], kCpnumS2[number]);
-  written = WriteTemplateFile(Format("CPNUM%d.$$$", number).c_str(), text);
+  WriteTemplateFile(name.c_str(), text);
 }
 
 void SubmitLine(const char* format, ...) {
@@ -1087,7 +1084,6 @@ int RunPlanner(PlanParams* params) {
   st.libraryDir[0] = '\0';
   st.supplementsListed = false;
   st.supplements.clear();
-  std::fill(std::begin(st.cpnumWritten), std::end(st.cpnumWritten), false);
   st.written.clear();
   st.fbList.count = 0;
   std::memset(params->statusToken, 0, sizeof params->statusToken);
